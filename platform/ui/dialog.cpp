@@ -81,7 +81,7 @@ Dialog::Dialog(const DialogTemplate& tpl, QWidget* parent) : QDialog(parent), di
     if (tpl.minimizeBox)
         flags |= Qt::WindowMinimizeButtonHint;
     setWindowFlags(flags);
-    if (creationHook())
+    if (tpl.skinned && creationHook())
         creationHook()(this, dialogId_);
     setFont(dialogFont());
     units_ = baseUnits(font());
@@ -290,7 +290,7 @@ void Dialog::onCommand(int id, std::function<void()> handler, int notify)
 
 void Dialog::onMessage(int number, std::function<long()> handler) { messages_[number] = std::move(handler); }
 
-long Dialog::dispatchMessage(int number)
+long Dialog::deliverMessage(int number)
 {
     auto it = messages_.find(number);
     return it == messages_.end() ? 0 : it->second();
@@ -303,7 +303,7 @@ long Dialog::sendMessage(int number)
     Q_ASSERT(QThread::currentThread() != thread());
     long result = 0;
     QMetaObject::invokeMethod(
-        this, [this, number, &result] { result = dispatchMessage(number); }, Qt::BlockingQueuedConnection);
+        this, [this, number, &result] { result = deliverMessage(number); }, Qt::BlockingQueuedConnection);
     return result;
 }
 
@@ -417,7 +417,7 @@ void Dialog::closeEvent(QCloseEvent* e)
 bool Dialog::event(QEvent* e)
 {
     if (e->type() == MessageEvent::type()) {
-        dispatchMessage(static_cast<MessageEvent*>(e)->number);
+        deliverMessage(static_cast<MessageEvent*>(e)->number);
         return true;
     }
     return QDialog::event(e);

@@ -55,6 +55,7 @@ struct DialogTemplate {
     int w, h;               // dialog units
     std::vector<ControlTemplate> controls;
     bool minimizeBox = true;
+    bool skinned = true;    // handed to the creation hook (the skin)
 };
 
 // Window messages posted or sent to dialogs (both parameters always 0).
@@ -109,6 +110,8 @@ public:
     // thread and waits for its result; only from another thread.
     void postMessage(int number);
     long sendMessage(int number);
+    // Runs the handler of a message now, on the calling (the window's) thread.
+    long deliverMessage(int number);
 
     // Timers by numeric ID: starting a running timer restarts it; stopping from
     // inside the handler is safe. Under a VirtualClock they run on virtual time.
@@ -144,7 +147,6 @@ protected:
 private:
     QWidget* createControl(const ControlTemplate& c);
     void watch(QWidget* w);
-    long dispatchMessage(int number);
 
     int dialogId_;
     BaseUnits units_;

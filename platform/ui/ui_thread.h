@@ -30,3 +30,25 @@ void runOnUiThread(Fn&& fn)
 }
 
 } // namespace velkor::ui
+
+namespace velkor::ui {
+
+// Runs fn on the thread of `target` and waits for it; false when target is gone.
+// Never call it from that thread itself.
+template <class T, class Fn>
+bool sendTo(const QPointer<T>& target, Fn&& fn)
+{
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+            if (T* t = target.data()) {
+                fn(t);
+                ran = true;
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    return ran;
+}
+
+} // namespace velkor::ui
