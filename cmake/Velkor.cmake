@@ -39,10 +39,7 @@ function(velkor_test name)
   else()
     target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest_main GTest::gmock)
   endif()
-  # One variable per property: test discovery splits a list value apart, which
-  # would turn the second variable into a property name and drop the labels.
-  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-            ENVIRONMENT_MODIFICATION "VELKOR_SOURCE_DIR=set:${PROJECT_SOURCE_DIR}")
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELKOR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   if(A_LABELS)
     list(APPEND props LABELS "${A_LABELS}")
   endif()
