@@ -163,7 +163,7 @@ private:
     int UnlinkElement(int record);
     int RemoveElement(int record);
     std::string AttributeOf(int record, std::string_view name) const;
-    bool EndsInLoneLeadByte() const;
+    static bool EndsInLoneLeadByte(std::string_view text);
     void SetPositions(int parent, int main, int child) { m_parent = parent; m_main = main; m_child = child; }
 
     std::string m_text;

@@ -165,15 +165,15 @@ std::string CXmlDoc::ElementName(int record) const
     return m_text.substr(static_cast<std::size_t>(s), static_cast<std::size_t>(k - s));
 }
 
-bool CXmlDoc::EndsInLoneLeadByte() const
+bool CXmlDoc::EndsInLoneLeadByte(std::string_view text)
 {
-    const auto* p = reinterpret_cast<const uchar*>(m_text.c_str());
-    const int len = static_cast<int>(m_text.size());
+    const auto* p = reinterpret_cast<const uchar*>(text.data());
+    const int len = static_cast<int>(text.size());
     if (len == 0 || p[len - 1] < 0x81 || p[len - 1] > 0xFE)
         return false;
     int k = 0;
     while (k < len - 1)
-        k += CharLen(p, k);
+        k += (p[k] >= 0x81 && p[k] <= 0xFE && p[k + 1] != 0) ? 2 : 1;
     return k == len - 1;
 }
 
@@ -207,7 +207,7 @@ int CXmlDoc::InsertMarkup(int parent, int& ref, const std::string& markup, int o
             offset = j;
         // A lone lead byte at the end of the text would take the new '<' as its
         // second byte.
-        if (offset == static_cast<int>(m_text.size()) && EndsInLoneLeadByte())
+        if (offset == static_cast<int>(m_text.size()) && EndsInLoneLeadByte(m_text))
             return -1;
     }
 
@@ -299,8 +299,9 @@ bool CXmlDoc::SetAttribute(std::string_view name, std::string_view value)
     if (!m_main)
         return false;
     name = CStr(name);
-    if (name.empty())
-        return false;
+    value = CStr(value);
+    if (name.empty() || EndsInLoneLeadByte(value))
+        return false; // a lone lead byte would take the closing quote as its second byte
     const std::string valueText = "\"" + EscapeText(value, ESCAPE_QUOTES) + "\"";
     const ElementRecord M = Rec(m_main);
     const int tagLength = M.StartTagLength();
