@@ -93,9 +93,10 @@ int CXmlDoc::NewRecord()
 // ---------------------------------------------------------------------------
 // Scanner
 
-int CXmlDoc::ScanText(const std::string& text, TokenCursor& c, NodeInfo& n)
+int CXmlDoc::ScanText(const std::string& text, TokenCursor& c, NodeInfo& n, bool fillNames)
 {
     const auto* p = reinterpret_cast<const uchar*>(text.c_str());
+    const int len = static_cast<int>(text.size());
     const int s = c.next;
     int i = s;
     n.start = s;
@@ -118,8 +119,7 @@ int CXmlDoc::ScanText(const std::string& text, TokenCursor& c, NodeInfo& n)
     // Text up to the next '<' or the end, by characters.
     auto skipText = [&](int k) {
         for (;;) {
-            while (!kTextStops.stop[p[k]])
-                ++k;
+            k = SkipPlain(p, k, len, '<');
             if (p[k] == 0 || p[k] == '<')
                 return k;
             k += CharLen(p, k);
@@ -225,19 +225,25 @@ int CXmlDoc::ScanText(const std::string& text, TokenCursor& c, NodeInfo& n)
             k += CharLen(p, k);
         }
         const int nameEnd = k;
-        n.text.assign(text, static_cast<std::size_t>(i + 1), static_cast<std::size_t>(nameEnd - i - 1));
+        c.left = i + 1;
+        c.right = nameEnd - 1;
+        if (fillNames)
+            n.text.assign(text, static_cast<std::size_t>(i + 1), static_cast<std::size_t>(nameEnd - i - 1));
         // Body: attribute values after '=' are tracked; the first byte of each of
         // the last two characters decides whether "/>" closes the tag.
         uchar prev1 = 0, prev2 = 0;
         int prev1At = -1;
         bool prevEq = false;
         for (;;) {
-            while (!kTagStops.stop[p[k]]) {
-                prev2 = prev1;
-                prev1 = p[k];
-                prev1At = k;
+            if (!kTagStops.stop[p[k]]) {
+                const int run = k;
+                do
+                    ++k;
+                while (!kTagStops.stop[p[k]]);
+                prev2 = k - run >= 2 ? p[k - 2] : prev1;
+                prev1 = p[k - 1];
+                prev1At = k - 1;
                 prevEq = false;
-                ++k;
             }
             const uchar b = p[k];
             if (b == 0)
@@ -262,7 +268,10 @@ int CXmlDoc::ScanText(const std::string& text, TokenCursor& c, NodeInfo& n)
                 if (p[k] == '"' || p[k] == '\'') {
                     const uchar q = p[k];
                     ++k;
-                    while (p[k] != q) {
+                    for (;;) {
+                        k = SkipPlain(p, k, len, q);
+                        if (p[k] == q)
+                            break;
                         if (p[k] == 0)
                             return unterminated(k);
                         k += CharLen(p, k);
@@ -479,7 +488,7 @@ int CXmlDoc::BuildTree(TokenCursor& c)
             m_result = text;
     };
     for (;;) {
-        const int kind = ScanToken(c, node);
+        const int kind = ScanText(m_text, c, node, false);
         if (kind == NODE_END) {
             CloseUnended(0, nullptr, nullptr, a);
             break;
@@ -516,7 +525,7 @@ int CXmlDoc::BuildTree(TokenCursor& c)
                 R.flags = depth;
             }
             if (!(node.flags & NODE_EMPTY_ELEMENT)) {
-                m_open.push_back({r, node.start + 1, static_cast<int>(node.text.size())});
+                m_open.push_back({r, c.left, c.right - c.left + 1});
                 a = r;
             }
         } else if (kind == NODE_END_TAG) {

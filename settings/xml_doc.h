@@ -81,6 +81,7 @@ struct NodeInfo {
 };
 
 // Token cursor over the text. right < left means an empty token.
+// After ScanToken the left and right offsets mark an end tag's or a start tag's name.
 struct TokenCursor {
     int left = 0;
     int right = -1;
@@ -146,7 +147,8 @@ public:
     int NewRecord();
 
 private:
-    static int ScanText(const std::string& text, TokenCursor& cursor, NodeInfo& node);
+    // fillNames false: an element's name is only marked by the cursor's left and right.
+    static int ScanText(const std::string& text, TokenCursor& cursor, NodeInfo& node, bool fillNames = true);
     static bool FindAttribute(const std::string& text, TokenCursor& cursor, std::string_view name);
     ElementRecord& Rec(int i) { return m_segs[static_cast<uint32_t>(i) >> 16][i & 0xFFFF]; }
     const ElementRecord& Rec(int i) const { return m_segs[static_cast<uint32_t>(i) >> 16][i & 0xFFFF]; }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -25,6 +26,19 @@ constexpr long long kMaxFileSize = 0x3FFFFFFF;
 bool IsUtf8Name(const std::string& encoding)
 {
     return encoding.empty() || (encoding.size() >= 5 && strncasecmp(encoding.c_str(), "UTF-8", 5) == 0);
+}
+
+// Joins texts (also keeps GCC's -Wrestrict false alarm on string + away).
+std::string Concat(std::initializer_list<std::string_view> parts)
+{
+    std::size_t n = 0;
+    for (auto p : parts)
+        n += p.size();
+    std::string out;
+    out.reserve(n);
+    for (auto p : parts)
+        out.append(p);
+    return out;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size)
@@ -223,13 +237,13 @@ int CXmlDoc::InsertMarkup(int parent, int& ref, const std::string& markup, int o
     else if (!ref && !before)
         ref = P.firstChild ? Rec(P.firstChild).prev : 0;
 
-    std::string text = markup + "\r\n";
+    std::string text = Concat({markup, "\r\n"});
     if (tagOnly || hollow)
         offset += 2;
 
     replaced = 0;
     if (tagOnly) {
-        text = ">\r\n" + text + "</" + name;
+        text = Concat({">\r\n", text, "</", name});
         ElementRecord& Pm = Rec(parent);
         if (!(P.flags & ELEM_UNENDED)) {
             ReplaceText(P.End() - 2, 1, text); // the '/' of "/>"
@@ -241,7 +255,7 @@ int CXmlDoc::InsertMarkup(int parent, int& ref, const std::string& markup, int o
         }
         Pm.SetEndTagLength(static_cast<int>(name.size()) + 3);
     } else if (hollow) {
-        text = "\r\n" + text;
+        text = Concat({"\r\n", text});
         ReplaceText(P.ContentStart(), 0, text);
     } else {
         ReplaceText(offset, 0, text);
@@ -253,7 +267,7 @@ int CXmlDoc::InsertMarkup(int parent, int& ref, const std::string& markup, int o
 bool CXmlDoc::AddElement(std::string_view name, int options)
 {
     name = CStr(name);
-    const std::string markup = "<" + std::string(name) + "/>";
+    const std::string markup = Concat({"<", name, "/>"});
     {
         // The new markup must read back as one self-closed start tag.
         TokenCursor c;
@@ -302,7 +316,7 @@ bool CXmlDoc::SetAttribute(std::string_view name, std::string_view value)
     value = CStr(value);
     if (name.empty() || EndsInLoneLeadByte(value))
         return false; // a lone lead byte would take the closing quote as its second byte
-    const std::string valueText = "\"" + EscapeText(value, ESCAPE_QUOTES) + "\"";
+    const std::string valueText = Concat({"\"", EscapeText(value, ESCAPE_QUOTES), "\""});
     const ElementRecord M = Rec(m_main);
     const int tagLength = M.StartTagLength();
 
@@ -321,7 +335,7 @@ bool CXmlDoc::SetAttribute(std::string_view name, std::string_view value)
             // A bare name gets its value behind it.
             at = c.right + 1;
             remove = 0;
-            text = "=" + valueText;
+            text = Concat({"=", valueText});
         } else if (c.flags & TOKEN_QUOTED) {
             at = c.left - 1;
             const bool closed = c.right + 1 < c.end && m_text[static_cast<std::size_t>(c.right + 1)] == m_text[static_cast<std::size_t>(at)];
@@ -335,7 +349,7 @@ bool CXmlDoc::SetAttribute(std::string_view name, std::string_view value)
     } else {
         at = c.next;
         remove = 0;
-        text = " " + std::string(name) + "=" + valueText;
+        text = Concat({" ", name, "=", valueText});
     }
     const long long newTagLength = static_cast<long long>(tagLength) + static_cast<long long>(text.size()) - remove;
     if (newTagLength > ElementRecord::kStartTagMax)
@@ -504,8 +518,12 @@ bool CXmlDoc::LoadFile(const std::string& path)
 
     const int size = static_cast<int>(raw.size());
     bool lost = false;
-    if (IsUtf8Name(DeclaredEncoding(raw))) {
-        std::string_view utf8 = CStr(raw);
+    if (const auto nul = raw.find('\0'); nul != std::string::npos)
+        raw.resize(nul);
+    if (IsAsciiText(raw)) {
+        m_text = std::move(raw); // the same bytes in UTF-8 and GBK
+    } else if (IsUtf8Name(DeclaredEncoding(raw))) {
+        std::string_view utf8 = raw;
         // A byte-order mark is not text: it would come back as '?'.
         if (utf8.substr(0, 3) == "\xEF\xBB\xBF")
             utf8.remove_prefix(3);
@@ -513,7 +531,7 @@ bool CXmlDoc::LoadFile(const std::string& path)
         m_text = std::move(converted.text);
         lost = converted.lost;
     } else {
-        m_text.assign(CStr(raw));
+        m_text = std::move(raw);
     }
     m_result = Format("%s%d bytes%s", "", size, lost ? " (chars lost in conversion!)" : "");
     return ParseDocument();
@@ -523,7 +541,7 @@ bool CXmlDoc::SaveFile(const std::string& path)
 {
     std::string converted;
     const std::string* out = &m_text;
-    if (!m_text.empty() && IsUtf8Name(DeclaredEncoding(m_text))) {
+    if (!m_text.empty() && !IsAsciiText(m_text) && IsUtf8Name(DeclaredEncoding(m_text))) {
         converted = gbk::toUtf8(m_text).text;
         out = &converted;
     }
@@ -553,7 +571,7 @@ bool CXmlDoc::SaveFile(const std::string& path)
     const auto slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = dir + "." + base + ".XXXXXX";
+    std::string temp = Concat({dir, ".", base, ".XXXXXX"});
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         m_result = SystemErrorText();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,45 @@ inline std::string_view CStr(std::string_view s)
 {
     const auto nul = s.find('\0');
     return nul == std::string_view::npos ? s : s.substr(0, nul);
+}
+
+// Eight bytes at a time: skips bytes that are none of NUL, `c` and 0x80 and
+// above, from k up to len. Returns the offset of the first such byte, or len.
+// (A NUL byte sets its high bit in (w - ones) & ~w; borrows only disturb the
+// bytes above the first match, and the lowest match is taken.)
+inline int SkipPlain(const uchar* p, int k, int len, uchar c)
+{
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    constexpr uint64_t highs = 0x8080808080808080ull;
+    const uint64_t pattern = ones * c;
+    while (k + 8 <= len) {
+        uint64_t w;
+        std::memcpy(&w, p + k, 8);
+        const uint64_t x = w ^ pattern;
+        const uint64_t m = ((w - ones) & ~w) | ((x - ones) & ~x) | w;
+        if (m & highs)
+            return k + (__builtin_ctzll(m & highs) >> 3);
+        k += 8;
+    }
+    while (k < len && p[k] != c && p[k] < 0x80 && p[k] != 0)
+        ++k;
+    return k;
+}
+
+// True when no byte is 0x80 or above.
+inline bool IsAsciiText(std::string_view s)
+{
+    const auto* p = reinterpret_cast<const uchar*>(s.data());
+    std::size_t i = 0, n = s.size();
+    uint64_t acc = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        acc |= w;
+    }
+    for (; i < n; ++i)
+        acc |= p[i];
+    return (acc & 0x8080808080808080ull) == 0;
 }
 
 // Cursor flag: the attribute found has no value (its name stands for it).
