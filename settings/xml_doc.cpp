@@ -432,8 +432,7 @@ void CXmlDoc::CloseUnended(std::size_t keep, const NodeInfo* endTag, const Token
         return;
     Rec(0).flags |= DOC_ILL_FORMED;
     while (m_open.size() > keep) {
-        const OpenTag open = m_open.back();
-        m_open.pop_back();
+        const OpenTag open = PopOpen();
         const int e = open.record;
         ElementRecord& E = Rec(e);
         const int parent = E.parent;
@@ -442,16 +441,18 @@ void CXmlDoc::CloseUnended(std::size_t keep, const NodeInfo* endTag, const Token
         E.length = E.StartTagLength();
         if (E.firstChild) {
             // Its children move up: they follow E under E's parent. E was the
-            // parent's last child, so they now end the parent's list.
+            // parent's last child, so they now end the parent's list. Their
+            // parent fields are set once the index is complete (nothing reads
+            // the parent of a closed element before), so that deeply nested
+            // unended elements do not move the same children again and again.
             const int first = E.firstChild;
             const int last = Rec(first).prev;
             E.next = first;
             Rec(first).prev = e;
             Rec(first).flags &= ~ELEM_FIRST;
-            for (int ch = first; ch; ch = Rec(ch).next)
-                Rec(ch).parent = parent;
             Rec(Rec(parent).firstChild).prev = last;
             E.firstChild = 0;
+            m_childrenMoved = true;
         }
         if (E.flags & ELEM_HAS_ERROR) {
             E.flags &= ~ELEM_HAS_ERROR;
@@ -473,10 +474,62 @@ void CXmlDoc::CloseUnended(std::size_t keep, const NodeInfo* endTag, const Token
     }
 }
 
+std::string_view CXmlDoc::NameOf(const OpenTag& tag) const
+{
+    return std::string_view(m_text).substr(static_cast<std::size_t>(tag.nameOffset), static_cast<std::size_t>(tag.nameLength));
+}
+
+void CXmlDoc::PushOpen(const OpenTag& tag)
+{
+    constexpr std::size_t kDeep = 64;
+    m_open.push_back(tag);
+    if (m_countingNames) {
+        ++m_openNames[NameOf(tag)];
+    } else if (m_open.size() > kDeep) {
+        m_countingNames = true;
+        m_openNames.clear();
+        for (const auto& o : m_open)
+            ++m_openNames[NameOf(o)];
+    }
+}
+
+CXmlDoc::OpenTag CXmlDoc::PopOpen()
+{
+    constexpr std::size_t kShallow = 32;
+    const OpenTag tag = m_open.back();
+    m_open.pop_back();
+    if (m_countingNames) {
+        if (m_open.size() <= kShallow) {
+            m_countingNames = false;
+            m_openNames.clear();
+        } else if (auto it = m_openNames.find(NameOf(tag)); it != m_openNames.end() && --it->second == 0) {
+            m_openNames.erase(it);
+        }
+    }
+    return tag;
+}
+
+void CXmlDoc::FixParents()
+{
+    std::vector<int> pending{0};
+    while (!pending.empty()) {
+        const int p = pending.back();
+        pending.pop_back();
+        for (int ch = Rec(p).firstChild; ch; ch = Rec(ch).next) {
+            Rec(ch).parent = p;
+            if (Rec(ch).firstChild)
+                pending.push_back(ch);
+        }
+    }
+}
+
 int CXmlDoc::BuildTree(TokenCursor& c)
 {
     m_result.clear();
     m_open.clear();
+    m_openNames.clear();
+    m_countingNames = false;
+    m_childrenMoved = false;
     int a = 0;
     int first = 0;
     NodeInfo node;
@@ -491,6 +544,8 @@ int CXmlDoc::BuildTree(TokenCursor& c)
         const int kind = ScanText(m_text, c, node, false);
         if (kind == NODE_END) {
             CloseUnended(0, nullptr, nullptr, a);
+            if (m_childrenMoved)
+                FixParents();
             break;
         }
         if (kind == NODE_ELEMENT) {
@@ -525,14 +580,16 @@ int CXmlDoc::BuildTree(TokenCursor& c)
                 R.flags = depth;
             }
             if (!(node.flags & NODE_EMPTY_ELEMENT)) {
-                m_open.push_back({r, c.left, c.right - c.left + 1});
+                PushOpen({r, c.left, c.right - c.left + 1});
                 a = r;
             }
         } else if (kind == NODE_END_TAG) {
             const char* name = m_text.c_str() + c.left;
             const std::size_t nameLen = static_cast<std::size_t>(c.right - c.left + 1);
             std::size_t k = m_open.size();
-            if (static_cast<uint32_t>(node.length) <= ElementRecord::kEndTagMax) {
+            if (m_countingNames && !m_openNames.count(std::string_view(name, nameLen))) {
+                k = 0; // no open element has this name
+            } else if (static_cast<uint32_t>(node.length) <= ElementRecord::kEndTagMax) {
                 while (k > 0) {
                     const OpenTag& o = m_open[k - 1];
                     if (static_cast<std::size_t>(o.nameLength) == nameLen &&
@@ -552,7 +609,7 @@ int CXmlDoc::BuildTree(TokenCursor& c)
             M.length = node.start + node.length - M.start;
             M.SetEndTagLength(node.length);
             CloseUnended(k, &node, &c, a);
-            m_open.pop_back();
+            PopOpen();
             a = Rec(m).parent;
         } else if (kind == NODE_ERROR) {
             problem(node.text);

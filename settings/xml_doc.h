@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace velkor {
@@ -180,7 +181,16 @@ private:
     int m_size = 0;
     // Open start tags while BuildTree runs: name offset, name length, start.
     struct OpenTag { int record; int nameOffset; int nameLength; };
+    void PushOpen(const OpenTag& tag);
+    OpenTag PopOpen();
+    std::string_view NameOf(const OpenTag& tag) const;
+    void FixParents();
     std::vector<OpenTag> m_open;
+    // While many start tags are open, their names are counted so that a stray
+    // end tag is known to match none without a walk over the whole stack.
+    std::unordered_map<std::string_view, int> m_openNames;
+    bool m_countingNames = false;
+    bool m_childrenMoved = false; // parent fields of moved children wait for FixParents
 };
 
 } // namespace velkor

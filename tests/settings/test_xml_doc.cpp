@@ -155,6 +155,39 @@ TEST(XmlParse, RepairsOfUnendedAndStrayTags)
     EXPECT_EQ(d.Record(2).parent, 0);
 }
 
+TEST(XmlParse, DeepUnendedNestingAndStrayEndTags)
+{
+    // 200 unended elements inside r, stray end tags among them: every one
+    // ends up a child of r, in text order, and the first problem is reported.
+    std::string text = "<r>";
+    for (int i = 0; i < 200; ++i)
+        text += "<a" + std::to_string(i) + ">";
+    const int stray = static_cast<int>(text.size());
+    for (int i = 0; i < 10; ++i)
+        text += "</b>";
+    text += "<c/></r>";
+    CXmlDoc d;
+    EXPECT_FALSE(d.SetText(text));
+    EXPECT_EQ(d.ResultText(), "No start tag for end tag 'b' at offset " + std::to_string(stray));
+    std::vector<xmlcheck::Element> els;
+    ASSERT_EQ(xmlcheck::Collect(d, els), "");
+    ASSERT_EQ(els.size(), 202u); // r, the 200 and c
+    EXPECT_EQ(els[0].parent, -1);
+    for (std::size_t k = 1; k < els.size(); ++k) {
+        EXPECT_EQ(els[k].parent, 0) << "at " << els[k].start;
+        EXPECT_EQ(els[k].first, k == 1);
+    }
+    EXPECT_EQ(d.Record(1).length, static_cast<int>(text.size()));
+    // A name that is open deep down still matches.
+    text = "<r>";
+    for (int i = 0; i < 100; ++i)
+        text += "<a>";
+    text += "</r>";
+    d.SetText(text);
+    EXPECT_EQ(d.ResultText(), "End tag 'r' at offset " + std::to_string(text.size() - 3) + " does not match start tag 'a' at offset 300");
+    EXPECT_EQ(d.Record(1).EndTagLength(), 4);
+}
+
 TEST(XmlParse, SelfClosingTags)
 {
     struct Case {
