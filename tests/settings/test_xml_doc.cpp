@@ -188,6 +188,21 @@ TEST(XmlParse, DeepUnendedNestingAndStrayEndTags)
     EXPECT_EQ(d.Record(1).EndTagLength(), 4);
 }
 
+TEST(XmlParse, TagsTooLongForTheRecord)
+{
+    // An end tag of more than 1,023 bytes cannot be recorded: it closes nothing.
+    const std::string name(1100, 'n');
+    CXmlDoc d;
+    EXPECT_FALSE(d.SetText("<" + name + "></" + name + ">"));
+    EXPECT_EQ(d.ResultText(), "No start tag for end tag '" + name.substr(0, 50) + "' at offset 1102");
+    EXPECT_TRUE(d.Record(1).flags & ELEM_UNENDED);
+    // A start tag of more than 4,194,303 bytes is a problem node, not an element.
+    const std::string huge = "<r><e v='" + std::string(4200000, 'x') + "'/></r>";
+    EXPECT_FALSE(d.SetText(huge));
+    EXPECT_EQ(d.ResultText(), "Incorrect tag length at offset 3");
+    EXPECT_EQ(d.Record(1).firstChild, 0);
+}
+
 TEST(XmlParse, SelfClosingTags)
 {
     struct Case {
@@ -531,7 +546,11 @@ TEST(XmlEdit, SetAttribute)
     e.FindNextElement();
     EXPECT_FALSE(e.SetAttribute("a>", "1"));
     EXPECT_FALSE(e.SetAttribute("", "1"));
+    // A value ending in a lone lead byte would swallow its closing quote.
+    EXPECT_FALSE(e.SetAttribute("a", "x\x81"));
     EXPECT_EQ(e.GetText(), "<r/>");
+    EXPECT_TRUE(e.SetAttribute("a", "x\x81\x40"));
+    EXPECT_EQ(e.GetAttribute("a"), "x\x81\x40");
 }
 
 TEST(XmlEdit, RemoveChild)
@@ -640,6 +659,12 @@ TEST_F(XmlFile, LoadResults)
     EXPECT_TRUE(d.LoadFile(path));
     EXPECT_EQ(d.ResultText(), "13 bytes (chars lost in conversion!)");
     EXPECT_EQ(d.GetText(), "<r a=\"?\"/>");
+
+    // Bytes after a NUL are not text.
+    Write(path, std::string("<?xml encoding='GBK'?><r/>\0<x/>", 30));
+    EXPECT_TRUE(d.LoadFile(path));
+    EXPECT_EQ(d.GetText(), "<?xml encoding='GBK'?><r/>");
+    EXPECT_EQ(d.ResultText(), "30 bytes");
 
     Write(path, "\xEF\xBB\xBF<r/>");
     EXPECT_TRUE(d.LoadFile(path));
