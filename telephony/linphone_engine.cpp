@@ -14,6 +14,7 @@
 #include <linphone/api/c-audio-device.h>
 #include <linphone/api/c-conference.h>
 
+#include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -65,6 +67,31 @@ std::string localPath(const char* gbkPath)
     std::string p = utf8(gbkPath);  // after conversion no 0x5C is part of a character
     std::replace(p.begin(), p.end(), '\\', '/');
     return p;
+}
+
+// The recorder's header counts its own 44 bytes into the chunk sizes; set the
+// RIFF and data sizes from what the file holds.
+void fixWavSizes(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    if (!f)
+        return;
+    unsigned char h[44];
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    if (size >= 44 && std::fread(h, 1, 44, f) == 44 && std::memcmp(h, "RIFF", 4) == 0 &&
+        std::memcmp(h + 8, "WAVE", 4) == 0 && std::memcmp(h + 36, "data", 4) == 0) {
+        auto put = [&](long offset, uint32_t v) {
+            const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                        static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+            std::fseek(f, offset, SEEK_SET);
+            std::fwrite(b, 1, 4, f);
+        };
+        put(4, static_cast<uint32_t>(size - 8));
+        put(40, static_cast<uint32_t>(size - 44));
+    }
+    std::fclose(f);
 }
 
 // Maps a level in dBm0 (-120 silence) to 0-100 over -60..0.
@@ -358,7 +385,7 @@ public:
     SIPX_RESULT holdCall(SIPX_CALL h)
     {
         CallRec* rec = findCall(h);
-        if (!rec || !rec->call)
+        if (!rec || !rec->call || rec->destroyed)
             return SIPX_RESULT_INVALID_HANDLE;
         return linphone_call_pause(rec->call) == 0 ? SIPX_RESULT_SUCCESS : SIPX_RESULT_FAILURE;
     }
@@ -616,7 +643,7 @@ private:
         std::call_once(once, [&] {
             // Our own data folder (trailing '/' needed) and no plugins folder:
             // the video display plugin would pull a second Qt into the process.
-            const fs::path base = fs::temp_directory_path() / ("velkor-linphone-" + std::to_string(getpid()));
+            const fs::path base = fs::temp_directory_path() / ("velkor-linphone-" + std::to_string(getuid()));
             std::error_code ec;
             fs::create_directories(base, ec);
             const std::string dir = base.string() + "/";
@@ -723,28 +750,45 @@ private:
         bctbx_list_free_with_data(types, reinterpret_cast<bctbx_list_free_func>(linphone_payload_type_unref));
     }
 
-    // Real devices where there are any; the null card for a direction that has
-    // none (or always, when the settings ask for it).
+    // Real devices where there are any; the null card where there are none (or
+    // always, when the settings ask for it). ALSA lists its "default" device
+    // even on a machine without a sound card, so ALSA devices count only when
+    // ALSA has a card.
     void setUpSoundCards()
     {
+        int card = -1;
+        const bool alsaHasCard = snd_card_next(&card) == 0 && card >= 0;
         bool capture = false, playback = false;
-        bctbx_list_t* devices = linphone_core_get_extended_audio_devices(core_);
-        for (bctbx_list_t* it = devices; it; it = it->next) {
-            auto* d = static_cast<LinphoneAudioDevice*>(it->data);
+        forEachDevice([&](LinphoneAudioDevice* d) {
+            const std::string driver = linphone_audio_device_get_driver_name(d);
+            if (driver == "ALSA" && !alsaHasCard)
+                return;
             capture = capture || linphone_audio_device_has_capability(d, LinphoneAudioDeviceCapabilityRecord);
             playback = playback || linphone_audio_device_has_capability(d, LinphoneAudioDeviceCapabilityPlay);
-        }
-        bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+        });
         if (capture && playback && !settings_.nullSoundCardOnly)
             return;
         registerNullSoundCard(linphone_core_get_ms_factory(core_), settings_.nullCaptureTone);
         linphone_core_reload_sound_devices(core_);
-        if (settings_.nullSoundCardOnly || !capture)
-            linphone_core_set_capture_device(core_, kNullSoundCardId);
-        if (settings_.nullSoundCardOnly || !playback) {
-            linphone_core_set_playback_device(core_, kNullSoundCardId);
-            linphone_core_set_ringer_device(core_, kNullSoundCardId);
-        }
+        forEachDevice([&](LinphoneAudioDevice* d) {
+            if (std::string(linphone_audio_device_get_driver_name(d)) != kNullSoundCardDriver)
+                return;
+            if (settings_.nullSoundCardOnly || !capture)
+                linphone_core_set_default_input_audio_device(core_, d);
+            if (settings_.nullSoundCardOnly || !playback) {
+                linphone_core_set_default_output_audio_device(core_, d);
+                linphone_core_set_ringer_device(core_, linphone_audio_device_get_id(d));
+            }
+        });
+    }
+
+    template <class F>
+    void forEachDevice(F f)
+    {
+        bctbx_list_t* devices = linphone_core_get_extended_audio_devices(core_);
+        for (bctbx_list_t* it = devices; it; it = it->next)
+            f(static_cast<LinphoneAudioDevice*>(it->data));
+        bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
     }
 
     void destroyCore()
@@ -941,6 +985,7 @@ private:
             return;
         std::error_code ec;
         if (fs::exists(rec.tempRecordPath, ec)) {
+            fixWavSizes(rec.tempRecordPath);
             fs::rename(rec.tempRecordPath, rec.finalRecordPath, ec);
             if (ec) {  // another file system: copy
                 std::error_code ec2;

@@ -145,7 +145,7 @@ void detect(MSSndCardManager* m)
 void registerNullSoundCard(MSFactory* factory, bool tone)
 {
     g_tone = tone;
-    g_cardDesc.driver_type = "Null";
+    g_cardDesc.driver_type = kNullSoundCardDriver;
     g_cardDesc.detect = detect;
     g_cardDesc.create_reader = createReader;
     g_cardDesc.create_writer = createWriter;

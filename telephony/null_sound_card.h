@@ -7,8 +7,8 @@ struct _MSFactory;
 
 namespace velkor::tel {
 
-// Card id as the engine lists it.
-inline constexpr const char* kNullSoundCardId = "Null: Null sound card";
+// Driver name of the card in the engine's device list.
+inline constexpr const char* kNullSoundCardDriver = "Null";
 
 // Registers the card's driver with the factory's card manager (once per
 // factory) and adds the card. tone: the microphone gives a 400 Hz tone at

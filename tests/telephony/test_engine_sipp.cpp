@@ -116,7 +116,7 @@ private:
     int port_ = 0;
 };
 
-// Collects the RFC 2833 telephone events (payload type 101) arriving at a
+// Collects the RFC 2833 telephone events (payload type 96) arriving at a
 // sink, one entry per event (end packets are repeated; one per timestamp).
 class DtmfReceiver {
 public:
@@ -144,12 +144,17 @@ private:
                 continue;
             const auto* b = reinterpret_cast<const unsigned char*>(d->first.data());
             ++packets_;
-            if ((b[1] & 0x7f) != 101)
+            if ((b[1] & 0x7f) != 96)  // telephone-event in the peer's answer
+                continue;
+            size_t off = 12 + 4 * (b[0] & 0x0f);  // CSRCs
+            if ((b[0] & 0x10) && d->first.size() >= off + 4)  // header extension
+                off += 4 + 4 * ((size_t(b[off + 2]) << 8) | b[off + 3]);
+            if (d->first.size() < off + 4)
                 continue;
             const uint32_t ts = (uint32_t(b[4]) << 24) | (uint32_t(b[5]) << 16) | (uint32_t(b[6]) << 8) | b[7];
-            if ((b[13] & 0x80) && ended.insert(ts).second) {
+            if ((b[off + 1] & 0x80) && ended.insert(ts).second) {
                 std::lock_guard lock(mutex_);
-                events_.push_back(b[12]);
+                events_.push_back(b[off]);
             }
         }
     }
@@ -406,7 +411,8 @@ TEST_F(EngineTest, RecordingWritesAWavFileOfTheCallsLength)
     EXPECT_EQ(w.bits, 16);
     EXPECT_NEAR(w.seconds, expected, 0.4);
     sipxCallDestroy(&call);
-    std::filesystem::remove_all(dir);
+    if (!HasFailure())
+        std::filesystem::remove_all(dir);
 }
 
 TEST_F(EngineTest, UnansweredCallWritesNoRecording)
@@ -465,7 +471,9 @@ TEST_F(EngineTest, DeviceListsNameTheNullCardAndSelectByName)
     const auto outputs = velkor::tel::sipxOutputDeviceNames(inst);
     ASSERT_FALSE(inputs.empty());
     ASSERT_FALSE(outputs.empty());
-    EXPECT_NE(std::find(inputs.begin(), inputs.end(), "Null: Null sound card"), inputs.end());
+    auto isNull = [](const std::string& n) { return n.find("Null sound card") != std::string::npos; };
+    EXPECT_NE(std::find_if(inputs.begin(), inputs.end(), isNull), inputs.end());
+    EXPECT_NE(std::find_if(outputs.begin(), outputs.end(), isNull), outputs.end());
     EXPECT_EQ(sipxAudioSetInputDevice(inst, inputs[0].c_str(), 0), SIPX_RESULT_SUCCESS);
     EXPECT_EQ(sipxAudioSetOutputDevice(inst, outputs[0].c_str(), 0), SIPX_RESULT_SUCCESS);
     EXPECT_EQ(sipxAudioSetInputDevice(inst, "no such device", 0), SIPX_RESULT_FAILURE);
