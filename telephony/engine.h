@@ -32,6 +32,15 @@ struct EngineSettings {
 void setEngineSettings(const EngineSettings& settings);
 EngineSettings engineSettings();
 
+// Microphone gain in dB for an input level of sipxAudioSetInputVolume: 98 (the
+// program's default) is unity, 0 silences; a level below 0 (the slider's
+// bottom gives -1) is taken as 0, above 100 as 100.
+float inputGainDb(int level);
+
+// Level meter value 0-100 of a call's volume in dBm0: -60 and below 0, 0 and
+// above 100, linear between.
+double energyOf(float dbm0);
+
 // The engine (a process-wide object; instances are made by sipxInitialize).
 SipxApi& linphoneEngine();
 

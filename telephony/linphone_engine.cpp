@@ -94,16 +94,6 @@ void fixWavSizes(const std::string& path)
     std::fclose(f);
 }
 
-// Maps a level in dBm0 (-120 silence) to 0-100 over -60..0.
-double energyOf(float dbm0)
-{
-    if (!(dbm0 > -60.0f))
-        return 0.0;
-    if (dbm0 >= 0.0f)
-        return 100.0;
-    return (dbm0 + 60.0) * 100.0 / 60.0;
-}
-
 char toneChar(int tone)
 {
     if (tone >= 0 && tone <= 9)
@@ -524,10 +514,7 @@ public:
 
     SIPX_RESULT setInputVolume(int level)
     {
-        level = std::clamp(level, 0, 100);
-        // 98, the program's default, is unity gain.
-        const float db = level == 0 ? -120.0f : static_cast<float>(20.0 * std::log10(level / 98.0));
-        linphone_core_set_mic_gain_db(core_, db);
+        linphone_core_set_mic_gain_db(core_, inputGainDb(level));
         return SIPX_RESULT_SUCCESS;
     }
 
@@ -1528,6 +1515,21 @@ private:
 };
 
 } // namespace
+
+float inputGainDb(int level)
+{
+    level = std::clamp(level, 0, 100);
+    return level == 0 ? -120.0f : static_cast<float>(20.0 * std::log10(level / 98.0));
+}
+
+double energyOf(float dbm0)
+{
+    if (!(dbm0 > -60.0f))  // -120 is silence; NaN too
+        return 0.0;
+    if (dbm0 >= 0.0f)
+        return 100.0;
+    return (dbm0 + 60.0) * 100.0 / 60.0;
+}
 
 void setEngineSettings(const EngineSettings& settings)
 {
