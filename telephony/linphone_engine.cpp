@@ -463,7 +463,7 @@ public:
             return SIPX_RESULT_FAILURE;
         ConfRec rec;
         rec.handle = newHandle(shared_from_this());
-        rec.conference = linphone_conference_ref(conf);
+        rec.conference = conf;  // the creation reference is ours
         confs_[rec.handle] = rec;
         *out = rec.handle;
         if (inputMuted_)
@@ -783,6 +783,8 @@ private:
         if (!core_)
             return;
         releaseAll();
+        for (auto& [h, conf] : confs_)
+            linphone_conference_terminate(conf.conference);
         linphone_core_stop_async(core_);
         const auto deadline = Clock::now() + std::chrono::seconds(3);
         while (linphone_core_get_global_state(core_) != LinphoneGlobalOff && Clock::now() < deadline) {
