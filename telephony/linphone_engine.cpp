@@ -695,6 +695,9 @@ private:
         linphone_core_set_ringback(core_, nullptr);
         linphone_core_set_play_file(core_, nullptr);
         linphone_core_set_remote_ringback_tone(core_, nullptr);
+        // Debian's liblinphone lacks a grammar its chat code needs and aborts the
+        // process on any incoming SIP MESSAGE: refuse messages instead.
+        linphone_core_disable_chat(core_, LinphoneReasonNotImplemented);
         linphone_core_set_use_rfc2833_for_dtmf(core_, TRUE);
         linphone_core_set_use_info_for_dtmf(core_, FALSE);
         linphone_core_enable_video_capture(core_, FALSE);

@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +14,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace velkor::tel::test {
 
@@ -51,16 +49,25 @@ SippPeer::SippPeer(const std::string& scenario, int port, const std::vector<std:
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
     const std::string out = dir_ + "/screen.log";
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_addchdir_np(&fa, dir_.c_str());
-    if (posix_spawnp(&pid_, "sipp", &fa, nullptr, argv.data(), environ) != 0)
-        pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
+    // fork/exec rather than posix_spawn: the child must die with the test
+    // process, or a crashed test leaves SIPp holding its ports.
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        const int in = open("/dev/null", O_RDONLY);
+        const int log = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(log, 1);
+        dup2(log, 2);
+        if (chdir(dir_.c_str()) != 0)
+            _exit(127);
+        execv("/usr/bin/sipp", argv.data());
+        _exit(127);
+    }
     // SIPp binds its port within a few milliseconds; wait until it does.
     for (int i = 0; i < 200 && pid_ > 0; ++i) {
         const int s = socket(AF_INET, SOCK_DGRAM, 0);

@@ -465,6 +465,20 @@ TEST_F(EngineTest, ConferenceConnectsThreeLegs)
         EXPECT_NE(wire.find(std::string("INVITE sip:") + n + "@127.0.0.1"), std::string::npos);
 }
 
+TEST_F(EngineTest, IncomingMessageIsRefusedAndTheEngineGoesOn)
+{
+    addLine("pw8001", false);
+    {
+        SippPeer peer("uac_message.xml", port, {"-m", "1", "127.0.0.1:14500"});
+        EXPECT_NE(peer.wait(10s), std::nullopt);  // refused (no 200): SIPp reports the call failed
+        EXPECT_NE(peer.messages().find("SIP/2.0 501"), std::string::npos) << peer.messages();
+    }
+    // Still alive and answering.
+    UdpSink server;
+    EXPECT_EQ(sipxConfigKeepAliveAdd(inst, 0, 3, "127.0.0.1", server.port(), 30), SIPX_RESULT_SUCCESS);
+    EXPECT_TRUE(server.receive(3s));
+}
+
 TEST_F(EngineTest, DeviceListsNameTheNullCardAndSelectByName)
 {
     const auto inputs = velkor::tel::sipxInputDeviceNames(inst);
