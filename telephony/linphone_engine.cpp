@@ -46,7 +46,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kTonePause = std::chrono::milliseconds(150);  // between queued RFC 2833 tones
+// The core is iterated at least this often during calls, and less often while
+// idle: SIP arriving on the socket wakes the loop at once either way.
 constexpr auto kIterateInterval = std::chrono::milliseconds(20);
+constexpr auto kIdleIterateInterval = std::chrono::milliseconds(50);
 
 std::mutex g_settingsMutex;
 EngineSettings g_settings;
@@ -850,7 +853,7 @@ private:
                 if (!commands_.empty() || stopping_)
                     continue;
             }
-            const int timeout = static_cast<int>(std::min(kIterateInterval, untilNextTimer()).count());
+            const int timeout = static_cast<int>(untilNextTimer().count());
             if (poll(fds, n, std::max(timeout, 0)) > 0 && (fds[0].revents & POLLIN)) {
                 uint64_t v;
                 [[maybe_unused]] auto r = ::read(wakeFd_, &v, sizeof v);
@@ -868,7 +871,8 @@ private:
 
     std::chrono::milliseconds untilNextTimer()
     {
-        auto next = Clock::now() + kIterateInterval;
+        const bool inCall = std::any_of(calls_.begin(), calls_.end(), [](const auto& c) { return c.second->call; });
+        auto next = Clock::now() + (inCall ? kIterateInterval : kIdleIterateInterval);
         for (const auto& k : keepAlives_)
             next = std::min(next, k.next);
         for (const auto& [h, rec] : calls_)

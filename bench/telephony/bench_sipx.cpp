@@ -99,7 +99,7 @@ private:
         char buf[8192];
         while (!stop_) {
             pollfd p[2] = {{sip_, POLLIN, 0}, {media_, POLLIN, 0}};
-            if (poll(p, 2, 20) <= 0)
+            if (poll(p, 2, 200) <= 0)  // rarely wakes: the idle figures are the engine's
                 continue;
             if (p[1].revents & POLLIN)
                 [[maybe_unused]] auto n = recv(media_, buf, sizeof buf, 0);
