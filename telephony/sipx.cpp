@@ -1,0 +1,254 @@
+#include "telephony/sipx_api.h"
+
+#include "telephony/engine.h"
+
+#include <atomic>
+
+namespace velkor::tel {
+namespace {
+std::atomic<SipxApi*> g_api{nullptr};
+}
+
+SipxApi& sipxApi()
+{
+    SipxApi* api = g_api.load(std::memory_order_acquire);
+    return api ? *api : linphoneEngine();
+}
+
+SipxApi* setSipxApi(SipxApi* api)
+{
+    return g_api.exchange(api, std::memory_order_acq_rel);
+}
+
+namespace {
+std::vector<std::string> deviceNames(SIPX_INST instance, bool input)
+{
+    std::vector<std::string> names;
+    int count = 0;
+    const SIPX_RESULT r = input ? sipxAudioGetNumInputDevices(instance, &count)
+                                : sipxAudioGetNumOutputDevices(instance, &count);
+    if (r != SIPX_RESULT_SUCCESS)
+        return names;
+    for (int i = 0; i < count; ++i) {
+        std::string buf(64, '\0');
+        for (;;) {
+            size_t size = buf.size();
+            const SIPX_RESULT n = input ? sipxAudioGetInputDeviceName(instance, i, buf.data(), &size)
+                                        : sipxAudioGetOutputDeviceName(instance, i, buf.data(), &size);
+            if (n == SIPX_RESULT_BUFFER_TOO_SMALL && size > buf.size()) {
+                buf.assign(size, '\0');
+                continue;
+            }
+            if (n == SIPX_RESULT_SUCCESS)
+                names.emplace_back(buf.c_str());
+            break;
+        }
+    }
+    return names;
+}
+} // namespace
+
+std::vector<std::string> sipxInputDeviceNames(SIPX_INST instance)
+{
+    return deviceNames(instance, true);
+}
+
+std::vector<std::string> sipxOutputDeviceNames(SIPX_INST instance)
+{
+    return deviceNames(instance, false);
+}
+
+} // namespace velkor::tel
+
+extern "C" {
+
+SIPX_RESULT sipxInitialize(SIPX_INST* instance, int sipUdpPort, int sipTcpPort, int sipTlsPort, int rtpPortStart, int maxConnections, const char* identity, const char* bindAddress, int sequentialPorts)
+{
+    return velkor::tel::sipxApi().sipxInitialize(instance, sipUdpPort, sipTcpPort, sipTlsPort, rtpPortStart, maxConnections, identity, bindAddress, sequentialPorts);
+}
+
+SIPX_RESULT sipxUnInitialize(SIPX_INST instance, int force)
+{
+    return velkor::tel::sipxApi().sipxUnInitialize(instance, force);
+}
+
+SIPX_RESULT sipxConfigSetUserAgentName(SIPX_INST instance, const char* name, int includePlatform)
+{
+    return velkor::tel::sipxApi().sipxConfigSetUserAgentName(instance, name, includePlatform);
+}
+
+SIPX_RESULT sipxConfigEnableRport(SIPX_INST instance, int enable)
+{
+    return velkor::tel::sipxApi().sipxConfigEnableRport(instance, enable);
+}
+
+SIPX_RESULT sipxConfigKeepAliveAdd(SIPX_INST instance, int contactId, int type, const char* host, int port, int intervalSecs)
+{
+    return velkor::tel::sipxApi().sipxConfigKeepAliveAdd(instance, contactId, type, host, port, intervalSecs);
+}
+
+SIPX_RESULT sipxConfigSetAudioCodecPreferences(SIPX_INST instance, int bandwidth)
+{
+    return velkor::tel::sipxApi().sipxConfigSetAudioCodecPreferences(instance, bandwidth);
+}
+
+SIPX_RESULT sipxConfigSetOutboundDTMFMode(SIPX_INST instance, int mode)
+{
+    return velkor::tel::sipxApi().sipxConfigSetOutboundDTMFMode(instance, mode);
+}
+
+SIPX_RESULT sipxEventListenerAdd(SIPX_INST instance, SIPX_EVENT_CALLBACK listener, void* userData)
+{
+    return velkor::tel::sipxApi().sipxEventListenerAdd(instance, listener, userData);
+}
+
+SIPX_RESULT sipxEventListenerRemove(SIPX_INST instance, SIPX_EVENT_CALLBACK listener, void* userData)
+{
+    return velkor::tel::sipxApi().sipxEventListenerRemove(instance, listener, userData);
+}
+
+SIPX_RESULT sipxLineAdd(SIPX_INST instance, const char* identity, SIPX_LINE* line, int contactId)
+{
+    return velkor::tel::sipxApi().sipxLineAdd(instance, identity, line, contactId);
+}
+
+SIPX_RESULT sipxLineAddCredential(SIPX_LINE line, const char* user, const char* password, const char* realm)
+{
+    return velkor::tel::sipxApi().sipxLineAddCredential(line, user, password, realm);
+}
+
+SIPX_RESULT sipxLineRegister(SIPX_LINE line, int doRegister)
+{
+    return velkor::tel::sipxApi().sipxLineRegister(line, doRegister);
+}
+
+SIPX_RESULT sipxCallCreate(SIPX_INST instance, SIPX_LINE line, SIPX_CALL* call)
+{
+    return velkor::tel::sipxApi().sipxCallCreate(instance, line, call);
+}
+
+SIPX_RESULT sipxCallConnect(SIPX_CALL call, const char* address, int contactId, const void* display, int takeFocus, const SIPX_CALL_OPTIONS* options, const char* callId)
+{
+    return velkor::tel::sipxApi().sipxCallConnect(call, address, contactId, display, takeFocus, options, callId);
+}
+
+SIPX_RESULT sipxCallHold(SIPX_CALL call, int stopRemoteAudio)
+{
+    return velkor::tel::sipxApi().sipxCallHold(call, stopRemoteAudio);
+}
+
+SIPX_RESULT sipxCallDestroy(SIPX_CALL* call)
+{
+    return velkor::tel::sipxApi().sipxCallDestroy(call);
+}
+
+SIPX_RESULT sipxCallStartTone(SIPX_CALL call, int tone, int local, int remote)
+{
+    return velkor::tel::sipxApi().sipxCallStartTone(call, tone, local, remote);
+}
+
+SIPX_RESULT sipxCallStopTone(SIPX_CALL call)
+{
+    return velkor::tel::sipxApi().sipxCallStopTone(call);
+}
+
+SIPX_RESULT sipxCallAudioRecordFileStart(SIPX_CALL call, const char* path)
+{
+    return velkor::tel::sipxApi().sipxCallAudioRecordFileStart(call, path);
+}
+
+SIPX_RESULT sipxCallAudioRecordFileStop(SIPX_CALL call)
+{
+    return velkor::tel::sipxApi().sipxCallAudioRecordFileStop(call);
+}
+
+SIPX_RESULT sipxConferenceCreate(SIPX_INST instance, SIPX_CONF* conference)
+{
+    return velkor::tel::sipxApi().sipxConferenceCreate(instance, conference);
+}
+
+SIPX_RESULT sipxConferenceHold(SIPX_CONF conference, int bridging)
+{
+    return velkor::tel::sipxApi().sipxConferenceHold(conference, bridging);
+}
+
+SIPX_RESULT sipxConferenceUnhold(SIPX_CONF conference)
+{
+    return velkor::tel::sipxApi().sipxConferenceUnhold(conference);
+}
+
+SIPX_RESULT sipxConferenceAdd(SIPX_CONF conference, SIPX_LINE line, const char* address, SIPX_CALL* call, int takeFocus, const void* display, const void* security, int sendLocation, const SIPX_CALL_OPTIONS* options)
+{
+    return velkor::tel::sipxApi().sipxConferenceAdd(conference, line, address, call, takeFocus, display, security, sendLocation, options);
+}
+
+SIPX_RESULT sipxAudioSetInputVolume(SIPX_INST instance, int level)
+{
+    return velkor::tel::sipxApi().sipxAudioSetInputVolume(instance, level);
+}
+
+SIPX_RESULT sipxAudioMuteInput(SIPX_INST instance, int mute)
+{
+    return velkor::tel::sipxApi().sipxAudioMuteInput(instance, mute);
+}
+
+SIPX_RESULT sipxAudioMuteOutput(SIPX_INST instance, int mute)
+{
+    return velkor::tel::sipxApi().sipxAudioMuteOutput(instance, mute);
+}
+
+SIPX_RESULT sipxAudioSetAGCMode(SIPX_INST instance, int mode)
+{
+    return velkor::tel::sipxApi().sipxAudioSetAGCMode(instance, mode);
+}
+
+SIPX_RESULT sipxAudioSetNoiseReductionMode(SIPX_INST instance, int mode)
+{
+    return velkor::tel::sipxApi().sipxAudioSetNoiseReductionMode(instance, mode);
+}
+
+SIPX_RESULT sipxAudioSetAECMode(SIPX_INST instance, int mode)
+{
+    return velkor::tel::sipxApi().sipxAudioSetAECMode(instance, mode);
+}
+
+SIPX_RESULT sipxAudioSetInputDevice(SIPX_INST instance, const char* name, int flags)
+{
+    return velkor::tel::sipxApi().sipxAudioSetInputDevice(instance, name, flags);
+}
+
+SIPX_RESULT sipxAudioSetOutputDevice(SIPX_INST instance, const char* name, int flags)
+{
+    return velkor::tel::sipxApi().sipxAudioSetOutputDevice(instance, name, flags);
+}
+
+SIPX_RESULT sipxAudioGetInputEnergy(SIPX_INST instance, int channel, double* energy)
+{
+    return velkor::tel::sipxApi().sipxAudioGetInputEnergy(instance, channel, energy);
+}
+
+SIPX_RESULT sipxAudioGetOutputEnergy(SIPX_INST instance, int channel, double* energy)
+{
+    return velkor::tel::sipxApi().sipxAudioGetOutputEnergy(instance, channel, energy);
+}
+
+SIPX_RESULT sipxAudioGetNumInputDevices(SIPX_INST instance, int* count)
+{
+    return velkor::tel::sipxApi().sipxAudioGetNumInputDevices(instance, count);
+}
+
+SIPX_RESULT sipxAudioGetNumOutputDevices(SIPX_INST instance, int* count)
+{
+    return velkor::tel::sipxApi().sipxAudioGetNumOutputDevices(instance, count);
+}
+
+SIPX_RESULT sipxAudioGetInputDeviceName(SIPX_INST instance, int index, char* buffer, size_t* size)
+{
+    return velkor::tel::sipxApi().sipxAudioGetInputDeviceName(instance, index, buffer, size);
+}
+
+SIPX_RESULT sipxAudioGetOutputDeviceName(SIPX_INST instance, int index, char* buffer, size_t* size)
+{
+    return velkor::tel::sipxApi().sipxAudioGetOutputDeviceName(instance, index, buffer, size);
+}
+} // extern "C"
