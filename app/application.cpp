@@ -4,6 +4,9 @@
 #include "login/login_window.h"
 #include "phone/main_window.h"
 #include "platform/single_instance.h"
+#include "platform/sound.h"
+#include "platform/ui/seams.h"
+#include "resources/resources.h"
 #include "platform/ui/dialog.h"
 #include "service/exchange.h"
 #include "skin/skin.h"
@@ -43,6 +46,10 @@ bool CTellanApp::InitInstance()
         return false; // the running copy has been asked to come to the front
     lock.setFrontRequestHandler(bringToFront);
 
+    initResources();
+    sound::CuePlayer cues;
+    ui::seams().playSound = [&cues](int number) { cues.play(number); };
+
     ui::Dialog::setCreationHook(skin::skinWindow);
     skin::start();
     skin::load("superxp.rss", 0);
@@ -50,6 +57,7 @@ bool CTellanApp::InitInstance()
     login::CTellanDlg loginWindow([](const service::ServiceAccount& request) { return service::verify(request); },
                                   phone::runMainWindow, runAboutBox);
     loginWindow.runModal();
+    ui::seams().playSound = [](int) {};
     return false;
 }
 

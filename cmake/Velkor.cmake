@@ -39,7 +39,9 @@ function(velkor_test name)
   else()
     target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest_main GTest::gmock)
   endif()
-  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELKOR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # One variable per ENVIRONMENT entry: a ";" list would be split apart by test discovery.
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+            ENVIRONMENT_MODIFICATION "VELKOR_SOURCE_DIR=set:${PROJECT_SOURCE_DIR}")
   if(A_LABELS)
     list(APPEND props LABELS "${A_LABELS}")
   endif()

@@ -55,9 +55,10 @@ const ui::DialogTemplate& CTellanDlg::dialogTemplate()
     return t;
 }
 
-CTellanDlg::CTellanDlg(Verifier verifier, MainWindowRunner runMain, AboutRunner runAbout)
+CTellanDlg::CTellanDlg(Verifier verifier, MainWindowRunner runMain, AboutRunner runAbout,
+                       FirstDeviceName firstDevice)
     : ui::Dialog(dialogTemplate()), verifier_(std::move(verifier)), runMain_(std::move(runMain)),
-      runAbout_(std::move(runAbout))
+      runAbout_(std::move(runAbout)), firstDevice_(std::move(firstDevice))
 {
     onCommand(kLoginButton, [this] { onLogin(); });
     onCommand(kExitButton, [this] {
@@ -66,6 +67,18 @@ CTellanDlg::CTellanDlg(Verifier verifier, MainWindowRunner runMain, AboutRunner 
     });
     onCommand(kRegisterButton, [this] { openPage(service::page::registration); });
     onCommand(kPasswordPageButton, [this] { openPage(service::page::password); });
+    onCommand(kAccountBox, [this] { onAccountSelected(); }, kSelChange);
+    onCommand(kSaveAccount, [this] {
+        settings::LoginForm f{isChecked(kSaveAccount), isChecked(kSavePassword), itemText(kPasswordBox)};
+        settings::OnSaveAccountClicked(f);
+        setChecked(kSavePassword, f.savePassword);
+    });
+    onCommand(kSavePassword, [this] {
+        settings::LoginForm f{isChecked(kSaveAccount), isChecked(kSavePassword), itemText(kPasswordBox)};
+        settings::OnSavePasswordClicked(f);
+        setChecked(kSaveAccount, f.saveAccount);
+    });
+    onCommand(kDeleteButton, [this] { onDelete(); });
     onMessage(ui::kWmAccountVerified, [this] { return onAccountVerified(); });
     setUp();
 }
@@ -87,7 +100,55 @@ void CTellanDlg::setUp()
     controlAs<QLineEdit>(kPasswordBox)->setMaxLength(25);
     frame_ = 1;
     showFrame(157);
+    fillAccountBox();
+    const auto devices = settings::ReadAudioDevices([this] { return firstDevice_ ? firstDevice_(true) : std::string(); },
+                                                    [this] { return firstDevice_ ? firstDevice_(false) : std::string(); });
+    playDevice_ = devices.playback;
+    recordDevice_ = devices.recording;
     account_.balance = "0";
+}
+
+void CTellanDlg::fillAccountBox()
+{
+    const settings::AccountBoxFill fill = settings::FillAccountBox();
+    auto* box = controlAs<QComboBox>(kAccountBox);
+    box->clear();
+    for (const auto& item : fill.items)
+        box->addItem(ui::toQ(item));
+    box->setCurrentIndex(fill.selected);
+    if (fill.selected < 0)
+        box->setEditText(QString());
+    applyForm(fill.form);
+}
+
+void CTellanDlg::applyForm(const settings::LoginForm& form)
+{
+    setChecked(kSaveAccount, form.saveAccount);
+    setChecked(kSavePassword, form.savePassword);
+    setItemText(kPasswordBox, form.password);
+}
+
+void CTellanDlg::onAccountSelected()
+{
+    settings::LoginForm form{isChecked(kSaveAccount), isChecked(kSavePassword), itemText(kPasswordBox)};
+    if (settings::SelectAccount(itemText(kAccountBox), form))
+        applyForm(form);
+}
+
+void CTellanDlg::onDelete()
+{
+    const std::string text = itemText(kAccountBox);
+    if (text.empty())
+        return;
+    settings::DeleteAccount(text);
+    fillAccountBox();
+}
+
+void CTellanDlg::rememberAccount()
+{
+    // The texts at this moment: the verified ones unless edited meanwhile.
+    settings::RememberLogin(itemText(kAccountBox), itemText(kPasswordBox), isChecked(kSaveAccount),
+                            isChecked(kSavePassword), networkName_);
 }
 
 void CTellanDlg::contextMenuEvent(QContextMenuEvent* event) { menu_->exec(event->globalPos()); }
@@ -134,7 +195,7 @@ void CTellanDlg::onLogin()
 
     // The exchange runs on a thread of its own; its effects reach this window on
     // the user-interface thread in order, and never a window that is gone.
-    QPointer<CTellanDlg> self(this);
+    const ui::WindowRef<CTellanDlg> self = ref<CTellanDlg>();
     ++g_workers;
     std::thread([self, verifier = verifier_, request = account_] {
         service::VerifyResult r = verifier(request);
@@ -193,7 +254,7 @@ void CTellanDlg::showFrame(int bitmap)
 long CTellanDlg::onAccountVerified()
 {
     backToIdle(lit("正在登陆服务器"));
-    // Remembering the account (Login.xml) happens here.
+    rememberAccount();
     hide();
     HandOver handOver{account_, playDevice_, recordDevice_};
     if (runMain_)

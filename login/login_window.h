@@ -5,6 +5,7 @@
 #include "platform/ui/dialog.h"
 #include "service/account.h"
 #include "service/exchange.h"
+#include "settings/settings_files.h"
 
 #include <functional>
 #include <string>
@@ -45,8 +46,11 @@ public:
     using MainWindowRunner = std::function<void(CTellanDlg& login, const HandOver& handOver)>;
     // Runs the about box.
     using AboutRunner = std::function<void(QWidget* owner)>;
+    // Name of the system's first playback (output true) or recording device; empty if unknown.
+    using FirstDeviceName = std::function<std::string(bool output)>;
 
-    CTellanDlg(Verifier verifier, MainWindowRunner runMain, AboutRunner runAbout = {});
+    CTellanDlg(Verifier verifier, MainWindowRunner runMain, AboutRunner runAbout = {},
+               FirstDeviceName firstDevice = {});
     ~CTellanDlg() override;
 
     static const ui::DialogTemplate& dialogTemplate();
@@ -75,10 +79,17 @@ private:
     void backToIdle(const std::string& statusText);
     void openPage(std::string_view path);
     void showFrame(int bitmap);
+    // Remembered accounts (Login.xml) and the device names (Audio.xml).
+    void fillAccountBox();
+    void applyForm(const settings::LoginForm& form);
+    void onAccountSelected();
+    void onDelete();
+    void rememberAccount();
 
     Verifier verifier_;
     MainWindowRunner runMain_;
     AboutRunner runAbout_;
+    FirstDeviceName firstDevice_;
     service::ServiceAccount account_;
     std::string statusWord_;
     std::string playDevice_;

@@ -34,18 +34,6 @@ Dialog::CreationHook& creationHook()
     return hook;
 }
 
-// Window messages travel as events of their own type.
-class MessageEvent : public QEvent {
-public:
-    static QEvent::Type type()
-    {
-        static const int t = QEvent::registerEventType();
-        return static_cast<QEvent::Type>(t);
-    }
-    explicit MessageEvent(int number) : QEvent(type()), number(number) {}
-    int number;
-};
-
 // A check box toggles on a click anywhere in its rectangle, not only on its label.
 class CheckBox : public QCheckBox {
 public:
@@ -94,6 +82,7 @@ Dialog::Dialog(const DialogTemplate& tpl, QWidget* parent) : QDialog(parent), di
 
 Dialog::~Dialog()
 {
+    lifeline_.end();
     if (auto* clock = VirtualClock::current())
         for (const auto& [id, t] : timers_)
             clock->stop(this, id);
@@ -296,14 +285,15 @@ long Dialog::deliverMessage(int number)
     return it == messages_.end() ? 0 : it->second();
 }
 
-void Dialog::postMessage(int number) { QCoreApplication::postEvent(this, new MessageEvent(number)); }
-
-long Dialog::sendMessage(int number)
+void Dialog::postMessage(int number)
 {
-    Q_ASSERT(QThread::currentThread() != thread());
+    runOn(ref(), [number](Dialog* d) { d->deliverMessage(number); });
+}
+
+long Dialog::sendMessage(const WindowRef<Dialog>& window, int number)
+{
     long result = 0;
-    QMetaObject::invokeMethod(
-        this, [this, number, &result] { result = deliverMessage(number); }, Qt::BlockingQueuedConnection);
+    sendTo(window, [&](Dialog* d) { result = d->deliverMessage(number); });
     return result;
 }
 
@@ -416,10 +406,6 @@ void Dialog::closeEvent(QCloseEvent* e)
 
 bool Dialog::event(QEvent* e)
 {
-    if (e->type() == MessageEvent::type()) {
-        deliverMessage(static_cast<MessageEvent*>(e)->number);
-        return true;
-    }
     return QDialog::event(e);
 }
 

@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QPointer>
 
+#include "platform/ui/ui_thread.h"
+
 class QEventLoop;
 
 #include <functional>
@@ -106,12 +108,18 @@ public:
     void onCommand(int id, std::function<void()> handler, int notify = kClicked);
     void onMessage(int number, std::function<long()> handler);
 
-    // Posted: queued to this window's thread. Sent: runs the handler on the window's
-    // thread and waits for its result; only from another thread.
+    // Posted: queued to the UI thread (from any thread), handled in queue order
+    // unless the window has gone by then.
     void postMessage(int number);
-    long sendMessage(int number);
-    // Runs the handler of a message now, on the calling (the window's) thread.
+    // Sent from another thread: runs the handler on the UI thread and waits for
+    // its result; 0 when the window has gone.
+    static long sendMessage(const WindowRef<Dialog>& window, int number);
+    // Runs the handler of a message now, on the UI thread.
     long deliverMessage(int number);
+
+    // A reference that other threads may hold (see ui_thread.h).
+    template <class T = Dialog>
+    WindowRef<T> ref() { return WindowRef<T>(static_cast<T*>(this), lifeline_); }
 
     // Timers by numeric ID: starting a running timer restarts it; stopping from
     // inside the handler is safe. Under a VirtualClock they run on virtual time.
@@ -148,6 +156,7 @@ private:
     QWidget* createControl(const ControlTemplate& c);
     void watch(QWidget* w);
 
+    Lifeline lifeline_;
     int dialogId_;
     BaseUnits units_;
     std::map<int, QPointer<QWidget>> controls_;

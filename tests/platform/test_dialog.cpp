@@ -161,14 +161,33 @@ TEST(Dialog, SentMessageBlocksTheSenderUntilHandled)
         EXPECT_FALSE(returned.load());
         return 1L;
     });
+    const WindowRef<Dialog> ref = d.ref();
     std::thread t([&] {
-        result = d.sendMessage(kWmAccountVerified);
+        result = Dialog::sendMessage(ref, kWmAccountVerified);
         returned = true;
     });
     while (!returned.load())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     t.join();
     EXPECT_EQ(result, 1);
+}
+
+TEST(Dialog, MessagesToAWindowThatHasGoneReachNothing)
+{
+    auto* d = new Probe;
+    int handled = 0;
+    d->onMessage(kWmCallRinging, [&] { return long(++handled); });
+    const WindowRef<Dialog> ref = d->ref();
+    d->postMessage(kWmCallRinging);
+    delete d;
+    QCoreApplication::sendPostedEvents();
+    std::atomic<long> sent{-1};
+    std::thread t([&] { sent = Dialog::sendMessage(ref, kWmCallRinging); });
+    while (sent == -1)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    t.join();
+    EXPECT_EQ(handled, 0);
+    EXPECT_EQ(sent, 0);
 }
 
 TEST(Dialog, ModalRunOutlivesHidingAndEndsOnClose)
