@@ -3,6 +3,7 @@
 #include "phone/main_window.h"
 #include "platform/single_instance.h"
 #include "skin/skin.h"
+#include "telephony/fake_sipx.h"
 #include "tests/support/seam_recorder.h"
 
 #include <QApplication>
@@ -80,6 +81,8 @@ TEST(Application, FrontRequestRestoresAMinimisedLoginWindow)
 TEST(Application, ClosingTheMainWindowEndsTheProgramWithoutShowingTheLoginWindowAgain)
 {
     test::SeamRecorder seams;
+    tel::FakeSipx fake;
+    tel::ScopedSipxApi use(fake);
     login::CTellanDlg login(okVerifier(), phone::runMainWindow);
     bool mainSeen = false;
     bool loginHiddenUnderMain = false;
@@ -105,6 +108,7 @@ TEST(Application, ClosingTheMainWindowEndsTheProgramWithoutShowingTheLoginWindow
     EXPECT_TRUE(loginHiddenUnderMain);
     EXPECT_FALSE(login.isVisible());
     EXPECT_TRUE(waitFor([] { return login::CTellanDlg::workersRunning() == 0; }));
+    EXPECT_EQ(fake.callTexts("sipxUnInitialize").size(), 1u) << "the session ended with the window";
 }
 
 TEST(Skin, GivesFacesToCaptionlessButtonsAndStopsHarmlessly)
