@@ -115,10 +115,6 @@ bool MainWindowMixer::SetSourceLineVolume(std::uint32_t destinationType, std::ui
     return written;
 }
 
-} // namespace velkor::audio
-
-namespace velkor::audio {
-
 void MainWindowMixer::StartUp()
 {
     OpenMainMixer();
