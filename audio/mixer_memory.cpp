@@ -61,28 +61,28 @@ const LineModel* MemoryMixer::findLine(LineRef ref) const
     return &const_cast<MemoryMixer*>(this)->line(ref);
 }
 
-std::uint32_t MemoryMixer::addControl(LineRef ref, ControlSpec spec)
+std::uint32_t MemoryMixer::addControl(LineRef ref, NewControl add)
 {
     std::lock_guard lock(mutex_);
     Device& dev = devices_.at(ref.device);
     LineModel& l = line(ref);
     ControlModel c;
-    c.control.controlType = spec.type;
-    c.control.controlFlags = spec.flags;
-    c.control.minimum = spec.minimum;
-    c.control.maximum = spec.maximum;
-    c.control.steps = spec.steps;
-    c.control.multipleItems = static_cast<std::uint32_t>(spec.items.size());
-    c.control.name = c.control.shortName = spec.name;
-    for (auto& item : spec.items)
+    c.control.controlType = add.type;
+    c.control.controlFlags = add.flags;
+    c.control.minimum = add.minimum;
+    c.control.maximum = add.maximum;
+    c.control.steps = add.steps;
+    c.control.multipleItems = static_cast<std::uint32_t>(add.items.size());
+    c.control.name = c.control.shortName = add.name;
+    for (auto& item : add.items)
         c.items.push_back({0, 0, item});
     c.binding = dev.values.size();
     const std::size_t size = std::size_t{storedChannels(c, l.line)} * itemCount(c);
-    if (spec.values.empty())
-        spec.values.assign(size, 0);
-    if (spec.values.size() != size)
+    if (add.values.empty())
+        add.values.assign(size, 0);
+    if (add.values.size() != size)
         throw std::invalid_argument("starting values do not fit the control");
-    dev.values.push_back(std::move(spec.values));
+    dev.values.push_back(std::move(add.values));
     l.controls.push_back(std::move(c));
     numberModel(dev.model);
     return l.controls.back().control.controlId;

@@ -16,7 +16,7 @@ public:
         unsigned device = 0;
         std::uint32_t lineId = 0;
     };
-    struct ControlSpec {
+    struct NewControl {
         std::uint32_t type = MIXERCONTROL_CONTROLTYPE_VOLUME;
         std::uint32_t flags = 0;
         std::uint32_t minimum = 0;
@@ -44,7 +44,7 @@ public:
                       std::string name = {});
     // Adds a control to a line; returns its control ID. The IDs of controls
     // added earlier may change (they are numbered over the device).
-    std::uint32_t addControl(LineRef line, ControlSpec spec);
+    std::uint32_t addControl(LineRef line, NewControl control);
     // The control ID of a line's first control of `type`; 0 if none.
     std::uint32_t controlId(LineRef line, std::uint32_t type) const;
     // Adds a waveform input device that belongs to mixer `device`, or to no mixer.
