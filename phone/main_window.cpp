@@ -182,6 +182,8 @@ CDial::CDial(const login::HandOver& handOver, login::CTellanDlg* loginWindow, Ba
     });
     onCommand(kSpeakerMute, [this] { sipxAudioMuteOutput(session_.handles.instance, isChecked(kSpeakerMute)); });
     onCommand(kMicMute, [this] { sipxAudioMuteInput(session_.handles.instance, isChecked(kMicMute)); });
+    connect(controlAs<QSlider>(kSpeakerSlider), &QSlider::valueChanged, this,
+            [this](int position) { mixer_.SpeakerSliderMoved(position); });
     connect(controlAs<QSlider>(kMicSlider), &QSlider::valueChanged, this, [this](int position) {
         if (session_.handles.instance)
             sipxAudioSetInputVolume(session_.handles.instance, 99 - position);
@@ -229,9 +231,11 @@ void CDial::setUp()
     session_.audio.noiseReduction = flags.noiseReduction;
     session_.audio.automaticGain = flags.automaticGain;
 
+    mixer_.OpenMainMixer();
+    mixer_.FindMasterVolume();
     {
         const QSignalBlocker b1(speaker), b2(mic);
-        speaker->setValue(20000);
+        speaker->setValue(audio::kSpeakerSliderStart);
         mic->setValue(0);
     }
 
@@ -244,6 +248,9 @@ void CDial::setUp()
     auto* box = controlAs<QComboBox>(kNumberBox);
     box->setIconSize(QSize(16, 16));
     box->resize(box->width(), std::max(box->height(), box->sizeHint().height()));
+    mixer_.SetMasterVolume(audio::kStartMasterVolume);
+    mixer_.SetSourceLineVolume(audio::MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, audio::MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT,
+                               audio::kStartWaveOutVolume);
 
     inCall_ = 0;
     loadHistory();
@@ -260,6 +267,9 @@ void CDial::setUp()
     session_.start();
     if (session_.handles.instance)
         session_.configure();
+    // The microphone becomes the recording input of every recording device.
+    audioCtrl_.SelectRecordingSource(1, nullptr, nullptr);
+    mute_.SetValue(0);
 
     browser_ = createBrowser(this);
     replaceControl(kBrowser, browser_);

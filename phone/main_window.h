@@ -3,6 +3,9 @@
 // session; closing it ends the program.
 #pragma once
 
+#include "audio/mixer_main_window.h"
+#include "audio/recording_source.h"
+#include "audio/volume.h"
 #include "login/login_window.h"
 #include "platform/ui/dialog.h"
 #include "service/account.h"
@@ -121,6 +124,9 @@ private:
     std::int64_t callStart_ = 0;
     std::string number_;
     CExplorer1* browser_ = nullptr;
+    audio::MainWindowMixer mixer_;
+    audio::mutecontrol mute_;
+    audio::CAudioCtrl audioCtrl_;
 };
 
 // Runs the main window modally, owned by the hidden login window.

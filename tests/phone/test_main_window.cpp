@@ -1,5 +1,6 @@
 #include "phone/main_window.h"
 
+#include "audio/mixer_memory.h"
 #include "platform/gbk.h"
 #include "platform/ui/text.h"
 #include "platform/ui/virtual_clock.h"
@@ -476,6 +477,39 @@ TEST_F(MainWindow, MicrophoneSliderAndMuteBoxesGoToTheEngine)
                                     "sipxAudioMuteOutput(1, 1)",
                                     "sipxAudioMuteInput(1, 0)",
                                 }));
+}
+
+TEST_F(MainWindow, SpeakerSliderSetsMasterAndWaveOutputVolumes)
+{
+    using namespace velkor::audio;
+    auto mem = std::make_shared<MemoryMixer>();
+    const unsigned dev = mem->addDevice();
+    const auto speakers = mem->addDestination(dev, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, 2, "Speakers");
+    const auto wave = mem->addSource(speakers, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, 2, "Wave");
+    MemoryMixer::NewControl volume;
+    volume.name = "Master Volume";
+    mem->addControl(speakers, volume);
+    volume.name = "PCM Volume";
+    mem->addControl(wave, volume);
+    const std::uint32_t master = mem->controlId(speakers, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    const std::uint32_t waveVolume = mem->controlId(wave, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    using V = std::vector<std::uint32_t>;
+    setMixerApi(mem);
+    open();
+    EXPECT_EQ(mem->values(dev, master), (V{45535, 45535}));
+    EXPECT_EQ(mem->values(dev, waveVolume), (V{55535, 55535}));
+    auto* slider = w->controlAs<QSlider>(kSpeakerSlider);
+    struct Case {
+        int position;
+        std::uint32_t volume;
+    } cases[] = {{65535, 0}, {0, 65535}, {1000, 64535}};
+    for (const auto& c : cases) {
+        slider->setValue(c.position);
+        EXPECT_EQ(mem->values(dev, master), (V{c.volume, c.volume})) << c.position;
+        EXPECT_EQ(mem->values(dev, waveVolume), (V{c.volume, c.volume})) << c.position;
+    }
+    w.reset();
+    setMixerApi(nullptr);
 }
 
 TEST_F(MainWindow, ClosingDuringACallHoldsAndDestroysItAndEndsTheSession)
