@@ -244,8 +244,9 @@ void CDial::setUp()
     numberFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
     numberFont.setPixelSize(20);
     numberFont.setBold(true);
-    control(kNumberBox)->setFont(numberFont);
     auto* box = controlAs<QComboBox>(kNumberBox);
+    box->setFont(numberFont);
+    box->lineEdit()->setFont(numberFont); // a style sheet does not pass fonts on to children
     box->setIconSize(QSize(16, 16));
     box->resize(box->width(), std::max(box->height(), box->sizeHint().height()));
     mixer_.SetMasterVolume(audio::kStartMasterVolume);
