@@ -12,6 +12,7 @@
 #include "tests/telephony/sip_peer.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -84,16 +85,34 @@ TEST(SessionEndToEnd, LoginRegisterCallFarEndHangsUpBalanceRefreshed)
         EXPECT_EQ(w.itemText(kStatusLine), lit("成功登陆.请输入呼叫号码"));
         EXPECT_TRUE(contains(seams.sounds(), 152));
 
+        QTest::mouseClick(w.control(kRecordBox), Qt::LeftButton); // record the call
         w.setItemText(kNumberBox, "0123");
         QTest::mouseClick(w.control(kCall), Qt::LeftButton);
         EXPECT_EQ(w.itemText(kStatusLine), lit("正在呼叫:") + "0123");
         ASSERT_TRUE(waitFor([&] { return w.itemText(kStatusLine) == lit("对方正在震铃"); })) << peer.messages();
         ASSERT_TRUE(waitFor([&] { return w.itemText(kStatusLine) == lit("呼叫成功,开始通话"); }));
+        const std::time_t answered = ui::calendarNow();
         clock.advance(984);
         EXPECT_FALSE(w.itemText(kDurationText).empty());
         ASSERT_TRUE(waitFor([&] { return w.itemText(kStatusLine) == lit("通话已经结束"); })) << peer.messages();
         EXPECT_TRUE(contains(seams.sounds(), 153));
         EXPECT_EQ(w.inCall(), 0);
+
+        // The recording: Record/<answer time><number>.wav, a WAV file as long as the talk.
+        std::tm tm{};
+        localtime_r(&answered, &tm);
+        char name[96];
+        std::snprintf(name, sizeof name, "Record/%04d年%02d月%02d日%02d点%02d分0123.wav", tm.tm_year + 1900,
+                      tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
+        QFile wav(QString::fromUtf8(name));
+        ASSERT_TRUE(waitFor([&] { return wav.exists() && wav.size() > 44; })) << name;
+        ASSERT_TRUE(wav.open(QIODevice::ReadOnly));
+        const QByteArray data = wav.readAll();
+        EXPECT_TRUE(data.startsWith("RIFF"));
+        EXPECT_EQ(data.mid(8, 4), "WAVE");
+        const double seconds = double(data.size() - 44) / (8000 * 2);
+        EXPECT_GT(seconds, 0.8);
+        EXPECT_LT(seconds, 3.0);
 
         clock.advance(4000);
         ASSERT_TRUE(waitFor([&] { return w.itemText(kBalanceText) == "24.10"; }));
