@@ -11,7 +11,8 @@ velkor_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=address -DVEL
 (cd build-asan && ctest --output-on-failure -j 2 --timeout 300)
 
 # The tests that cross threads, again under ThreadSanitizer.
-velkor_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=thread -DVELKOR_BUILD_BENCH=OFF
+velkor_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=thread -DVELKOR_BUILD_BENCH=OFF \
+    -DVELKOR_THREADED_TESTS_ONLY=ON
 (cd build-tsan && TSAN_OPTIONS="suppressions=$VELKOR_ROOT/tests/tsan.supp" \
     ctest --output-on-failure -L threaded --timeout 300 --no-tests=error)
 
