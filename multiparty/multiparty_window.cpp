@@ -24,6 +24,7 @@ constexpr int kSoundHangUp = 145;
 constexpr int kSoundDialled = 149;
 constexpr int kSoundWarning = 151;
 constexpr int kSoundCallEnded = 153;
+constexpr int kHint = -1; // a static text without an ID of its own
 
 // The leading decimal number of a text as strtod reads it, in the "C" locale
 // whatever locale the process runs in; 0 without one.
@@ -82,12 +83,13 @@ const ui::DialogTemplate& cduoren1::dialogTemplate()
 {
     using ui::Kind;
     static const ui::DialogTemplate t = [] {
-        ui::DialogTemplate d{kDialogId, lit("多人通话模式(多方通话)"), 262, 88, {}};
+        ui::DialogTemplate d{kDialogId, lit("多人通话模式(多方通话)"), 262, 100, {}};
         d.minimizeBox = false;
+        d.controls.push_back({kHint, Kind::Static, lit("最多可同时与三方通话，固话和手机号码前都要加0"), 10, 8, 246, 8});
         const std::string call = lit("呼 叫"), hangUp = lit("挂 断");
         for (int i = 0; i < 3; ++i) {
             const LegControls& c = kLegControls[i];
-            const int y = 12 + 24 * i;
+            const int y = 22 + 24 * i;
             d.controls.push_back({c.number, Kind::Edit, "", 10, y, 100, 16});
             d.controls.push_back({c.call, Kind::PushButton, call, 116, y, 40, 16});
             d.controls.push_back({c.hangUp, Kind::PushButton, hangUp, 160, y, 40, 16});

@@ -311,6 +311,12 @@ TEST_F(MultiParty, ClosingEndsEveryLegReleasesTheConferenceAndDetaches)
     fake.fireCallEvent(0, SIPX_CALLSTATE_DISCONNECTED);
     drain();
     EXPECT_TRUE(seams.sounds().empty());
+    // Even a slot that still named a call would lead to no window now.
+    session.handles.legs[0] = l1;
+    fake.fireCallEvent(l1, SIPX_CALLSTATE_DISCONNECTED);
+    drain();
+    EXPECT_TRUE(seams.sounds().empty());
+    session.handles.legs[0] = 0;
 }
 
 TEST_F(MultiParty, EscapeAndEnterDoNotCloseTheWindowTheCloseBoxDoes)
