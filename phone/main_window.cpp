@@ -1,5 +1,8 @@
 #include "phone/main_window.h"
 
+#include "audio/audio_window.h"
+#include "audio/help_window.h"
+#include "multiparty/multiparty_window.h"
 #include "phone/browser.h"
 #include "phone/number_rules.h"
 #include "platform/gbk.h"
@@ -190,16 +193,26 @@ CDial::CDial(const login::HandOver& handOver, login::CTellanDlg* loginWindow, Ba
     });
     // The secondary windows: guarded, and refused during a call where they would disturb it.
     onCommand(kAudioSettings, [this] {
-        if (guard() && !inCall_)
-            ui::playSound(kSoundClick);
+        if (!guard() || inCall_)
+            return;
+        ui::playSound(kSoundClick);
+        audio::Caudio window(session_, this);
+        window.runModal();
     });
     onCommand(kMultiParty, [this] {
-        if (guard() && !inCall_)
-            ui::playSound(kSoundClick);
+        if (!guard() || inCall_)
+            return;
+        ui::playSound(kSoundClick);
+        // The window attaches itself to the session as its leg handler and detaches on closing.
+        multiparty::cduoren1 window(session_, [this] { return account_.balance; }, this);
+        window.runModal();
     });
     onCommand(kQualityHelp, [this] {
-        if (guard())
-            ui::playSound(kSoundClick);
+        if (!guard())
+            return;
+        audio::yuyin window(this);
+        window.runModal();
+        ui::playSound(kSoundClick);
     });
     onMessage(ui::kWmCallRinging, [this] { return onRinging(); });
     onMessage(ui::kWmCallConnected, [this] { return onConnected(); });

@@ -515,6 +515,18 @@ public:
         return r == 0 ? SIPX_RESULT_SUCCESS : SIPX_RESULT_FAILURE;
     }
 
+    SIPX_RESULT destroyConference(SIPX_CONF h)
+    {
+        auto it = confs_.find(h);
+        if (it == confs_.end())
+            return SIPX_RESULT_INVALID_HANDLE;
+        linphone_conference_terminate(it->second.conference);
+        linphone_conference_unref(it->second.conference);
+        confs_.erase(it);
+        releaseHandle(h);
+        return SIPX_RESULT_SUCCESS;
+    }
+
     SIPX_RESULT setInputVolume(int level)
     {
         linphone_core_set_mic_gain_db(core_, inputGainDb(level));
@@ -1403,6 +1415,11 @@ public:
             return SIPX_RESULT_INVALID_ARGS;
         const std::string a = utf8(address);
         return onOwner(conference, [&](Instance& i) { return i.addToConference(conference, line, a, call); });
+    }
+
+    SIPX_RESULT sipxConferenceDestroy(SIPX_CONF conference) override
+    {
+        return onOwner(conference, [&](Instance& i) { return i.destroyConference(conference); });
     }
 
     SIPX_RESULT sipxAudioSetInputVolume(SIPX_INST instance, int level) override
