@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <thread>
 
 using namespace velkor;
@@ -155,4 +160,28 @@ TEST_F(LocalServiceTest, SipServerGoneMidCallAndBack)
     Caller again(service, "7002", "Abc123");
     again.registerLine();
     EXPECT_TRUE(again.waitLine(SIPX_LINESTATE_REGISTERED));
+}
+
+TEST(LocalServiceStart, ATakenPortIsReportedAndNothingIsLeftRunning)
+{
+    // A web port somebody else holds.
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(s, 1), 0);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+
+    auto options = testOptions();
+    options.webPort = ntohs(a.sin_port);
+    LocalService service(options);
+    std::string error;
+    EXPECT_FALSE(service.start(&error));
+    EXPECT_NE(error.find("the web server did not start"), std::string::npos) << error;
+    EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(options.webPort)), std::string::npos) << error;
+    EXPECT_TRUE(service.tempDir().empty());
+    EXPECT_FALSE(service.sipServerRunning());
+    close(s);
 }
