@@ -1,5 +1,13 @@
-// Fixture of the end-to-end tests: the whole local service on free ports, and
-// a caller on our engine that registers a demo account's line with it.
+// Fixture of the end-to-end tests: the whole local service on free ports, a
+// working folder as the installed launcher prepares it, and a caller on our
+// engine that registers a demo account's line with the service.
+//
+// A whole-session test of the client's windows (velkor_session_test() in
+// CMakeLists.txt) derives from LocalServiceTest, keeps a WorkingFolder, points
+// the client at service.webBase() with service::setServiceBase(), and then
+// drives the windows; service.waitFarEnd()/digitsHeard() tell what the far
+// end heard, service::queryBalance() what the account has left, and
+// service.stopSipServer()/startSipServer() take the SIP server away and back.
 #pragma once
 
 #include "telephony/engine.h"
@@ -8,8 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -27,6 +39,38 @@ inline LocalServiceOptions testOptions()
     o.prompt = "beeps";
     return o;
 }
+
+// A temporary working folder seeded like the installed launcher does it (the
+// default Login.xml, Audio.xml and Call.xml of packaging/defaults and a
+// "Record" folder), made the current folder for its lifetime.
+class WorkingFolder {
+public:
+    WorkingFolder()
+    {
+        namespace fs = std::filesystem;
+        std::string t = (fs::temp_directory_path() / "velkor-work-XXXXXX").string();
+        path_ = mkdtemp(t.data());
+        const fs::path defaults = fs::path(std::getenv("VELKOR_SOURCE_DIR")) / "packaging/defaults";
+        for (const char* f : {"Login.xml", "Audio.xml", "Call.xml"})
+            fs::copy_file(defaults / f, path_ / f);
+        fs::create_directory(path_ / "Record");
+        previous_ = fs::current_path();
+        fs::current_path(path_);
+    }
+    ~WorkingFolder()
+    {
+        std::error_code ec;
+        std::filesystem::current_path(previous_, ec);
+        std::filesystem::remove_all(path_, ec);
+    }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::filesystem::path previous_;
+};
 
 class LocalServiceTest : public ::testing::Test {
 protected:

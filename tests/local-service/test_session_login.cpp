@@ -9,6 +9,7 @@
 #include "platform/gbk.h"
 #include "service/address.h"
 #include "service/exchange.h"
+#include "settings/settings_files.h"
 #include "telephony/session.h"
 #include "tests/support/seam_recorder.h"
 
@@ -40,6 +41,7 @@ bool waitFor(Cond cond, std::chrono::milliseconds timeout = 10s)
 }
 
 struct SessionTest : LocalServiceTest {
+    WorkingFolder folder;
     velkor::test::SeamRecorder seams;
     std::vector<login::HandOver> handOvers;
     std::unique_ptr<login::CTellanDlg> dlg;
@@ -106,8 +108,12 @@ TEST_F(SessionTest, RefusedLoginsShowTheServicesAnswer)
 
 TEST_F(SessionTest, LoginRegisterCallDigitsHangUpAndTheLowerBalance)
 {
+    QTest::mouseClick(dlg->control(login::kSaveAccount), Qt::LeftButton);
     logIn("demo1001", "1234");
     ASSERT_TRUE(waitFor([&] { return !handOvers.empty(); }));
+    // Remembered in the working folder's Login.xml (save type 1: no password).
+    EXPECT_EQ(settings::ReadLoginEntries().size(), 1u);
+    EXPECT_EQ(settings::ReadLoginEntries()[0].userId, "demo1001");
     const auto account = handOvers[0].account;
     EXPECT_EQ(account.balance, "25.60");
     EXPECT_EQ(account.sipServer, service.sipServer());
