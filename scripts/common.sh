@@ -14,6 +14,11 @@ velkor_install_packages() {
         echo "Installing: ${missing[*]}"
         $sudo apt-get update -qq
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        # Kamailio runs only in the foreground from the local service's launcher:
+        # no system service of it listening on the network.
+        if printf '%s\n' "${missing[@]}" | grep -qx kamailio && command -v systemctl >/dev/null; then
+            $sudo systemctl disable --now kamailio >/dev/null 2>&1 || true
+        fi
     fi
 }
 

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs what Velkor needs, builds it and runs the client against a local demo service.
+# Installs what Velkor needs, builds the client and the local service, and runs
+# the client against the local service (see tools/run-client.sh). The service's
+# address compiled into the client (VELKOR_SERVICE_BASE) is the local service's.
 source "$(dirname "$0")/common.sh"
 velkor_install_packages
 
 cd "$VELKOR_ROOT"
-velkor_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$VELKOR_ROOT" -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$(nproc)" --target velkor velkor_local_service_launcher
 exec "$VELKOR_ROOT/tools/run-client.sh" "$VELKOR_ROOT/build"

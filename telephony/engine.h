@@ -9,7 +9,9 @@
 #include "telephony/sipx_api.h"
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velkor::tel {
 
@@ -21,6 +23,16 @@ struct EngineSettings {
     bool nullSoundCardOnly = false;
     // The null sound card's microphone gives a steady tone instead of silence.
     bool nullCaptureTone = false;
+    // The null sound card's microphone first plays these samples (16-bit mono,
+    // 8 kHz) at the start of every call's audio ...
+    std::vector<int16_t> nullCapturePrompt;
+    // ... and then gives back what the card's speaker received in the same
+    // call, nullEchoDelay later, in place of the tone or silence.
+    bool nullCaptureEcho = false;
+    std::chrono::milliseconds nullEchoDelay{250};
+    // Every call keeps its audio when another one is answered or placed (by
+    // default a new call puts the one in progress on hold).
+    bool sharedMediaResources = false;
     // Folder of the recordings in progress (moved to their names when they
     // end); empty: $TMPDIR or /tmp.
     std::string recordTempDir;

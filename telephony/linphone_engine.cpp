@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -184,16 +185,16 @@ public:
     SIPX_INST handle = 0;
 
     // Starts the thread and the core; false when the core could not start.
-    bool start(int udpPort, int rtpPort, int maxCalls)
+    bool start(int udpPort, int rtpPort, int maxCalls, const std::string& bindAddress)
     {
         wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (wakeFd_ < 0)
             return false;
         std::promise<bool> started;
         auto result = started.get_future();
-        thread_ = std::thread([this, udpPort, rtpPort, maxCalls, &started] {
+        thread_ = std::thread([this, udpPort, rtpPort, maxCalls, bindAddress, &started] {
             threadId_ = std::this_thread::get_id();
-            const bool ok = createCore(udpPort, rtpPort, maxCalls);
+            const bool ok = createCore(udpPort, rtpPort, maxCalls, bindAddress);
             started.set_value(ok);
             if (ok)
                 loop();
@@ -373,6 +374,53 @@ public:
         }
         bind(*rec, call);
         return SIPX_RESULT_SUCCESS;
+    }
+
+    SIPX_RESULT answerCall(SIPX_CALL h)
+    {
+        CallRec* rec = findCall(h);
+        if (!rec || !rec->call || rec->destroyed || rec->endedSent)
+            return SIPX_RESULT_INVALID_HANDLE;
+        const LinphoneCallState st = linphone_call_get_state(rec->call);
+        if (st != LinphoneCallIncomingReceived && st != LinphoneCallIncomingEarlyMedia)
+            return SIPX_RESULT_FAILURE;
+        LinphoneCallParams* params = callParams(*rec);
+        const int r = linphone_call_accept_with_params(rec->call, params);
+        linphone_call_params_unref(params);
+        return r == 0 ? SIPX_RESULT_SUCCESS : SIPX_RESULT_FAILURE;
+    }
+
+    SIPX_RESULT rejectCall(SIPX_CALL h, int code)
+    {
+        CallRec* rec = findCall(h);
+        if (!rec || !rec->call || rec->destroyed || rec->endedSent)
+            return SIPX_RESULT_INVALID_HANDLE;
+        const LinphoneCallState st = linphone_call_get_state(rec->call);
+        if (st != LinphoneCallIncomingReceived && st != LinphoneCallIncomingEarlyMedia)
+            return SIPX_RESULT_FAILURE;
+        LinphoneErrorInfo* ei = linphone_factory_create_error_info(linphone_factory_get());
+        linphone_error_info_set(ei, "SIP", linphone_error_code_to_reason(code), code, nullptr, nullptr);
+        const int r = linphone_call_decline_with_error_info(rec->call, ei);
+        linphone_error_info_unref(ei);
+        return r == 0 ? SIPX_RESULT_SUCCESS : SIPX_RESULT_FAILURE;
+    }
+
+    // The remote (remote true) or local address of a call, empty when it has none.
+    std::optional<std::string> callAddress(SIPX_CALL h, bool remote)
+    {
+        CallRec* rec = findCall(h);
+        if (!rec || !rec->call)
+            return std::nullopt;
+        LinphoneCallLog* log = linphone_call_get_call_log(rec->call);
+        const bool incoming = linphone_call_log_get_dir(log) == LinphoneCallIncoming;
+        const LinphoneAddress* a = remote == incoming ? linphone_call_log_get_from_address(log)
+                                                      : linphone_call_log_get_to_address(log);
+        if (!a)
+            return std::nullopt;
+        char* text = linphone_address_as_string_uri_only(a);
+        std::string g = gbkOf(text);
+        ortp_free(text);
+        return g;
     }
 
     SIPX_RESULT holdCall(SIPX_CALL h)
@@ -634,7 +682,9 @@ public:
 private:
     // ---- core ---------------------------------------------------------------------
 
-    bool createCore(int udpPort, int rtpPort, int maxCalls)
+    // bindAddress: the local address of the SIP and media sockets; empty or
+    // "0.0.0.0" binds every address.
+    bool createCore(int udpPort, int rtpPort, int maxCalls, const std::string& bindAddress)
     {
         {
             std::lock_guard lock(g_settingsMutex);
@@ -659,6 +709,7 @@ private:
 
         const std::string cfg =
             "[sip]\n"
+            + (bindAddress.empty() ? std::string() : "bind_address=" + bindAddress + "\n") +
             "use_ipv6=0\n"
             "guess_hostname=1\n"
             "use_rfc2833=1\n"
@@ -668,6 +719,7 @@ private:
             "auto_net_state_mon=0\n"
             "[rtp]\n"
             "audio_rtp_port=" + std::to_string(rtpPort) + "\n"
+            + (bindAddress.empty() ? std::string() : "bind_address=" + bindAddress + "\n") +
             "[sound]\n"
             "echocancellation=0\n"
             "noisegate=0\n"
@@ -694,6 +746,7 @@ private:
         linphone_core_cbs_set_call_state_changed(cbs, &Instance::onCallState);
         linphone_core_cbs_set_account_registration_state_changed(cbs, &Instance::onRegistration);
         linphone_core_cbs_set_message_received(cbs, &Instance::onMessage);
+        linphone_core_cbs_set_dtmf_received(cbs, &Instance::onDtmf);
         linphone_core_add_callbacks(core_, cbs);
         linphone_core_cbs_unref(cbs);
 
@@ -713,6 +766,8 @@ private:
         // Debian's liblinphone lacks a grammar its chat code needs and aborts the
         // process on any incoming SIP MESSAGE: refuse messages instead.
         linphone_core_disable_chat(core_, LinphoneReasonNotImplemented);
+        if (settings_.sharedMediaResources)
+            linphone_core_set_media_resource_mode(core_, LinphoneSharedMediaResources);
         linphone_core_set_use_rfc2833_for_dtmf(core_, TRUE);
         linphone_core_set_use_info_for_dtmf(core_, FALSE);
         linphone_core_enable_video_capture(core_, FALSE);
@@ -773,7 +828,13 @@ private:
         });
         if (capture && playback && !settings_.nullSoundCardOnly)
             return;
-        registerNullSoundCard(linphone_core_get_ms_factory(core_), settings_.nullCaptureTone);
+        NullCardSource source;
+        source.tone = settings_.nullCaptureTone;
+        if (!settings_.nullCapturePrompt.empty())
+            source.prompt = std::make_shared<const std::vector<int16_t>>(settings_.nullCapturePrompt);
+        source.echo = settings_.nullCaptureEcho;
+        source.echoDelayMs = static_cast<int>(settings_.nullEchoDelay.count());
+        registerNullSoundCard(linphone_core_get_ms_factory(core_), source);
         linphone_core_reload_sound_devices(core_);
         forEachDevice([&](LinphoneAudioDevice* d) {
             if (std::string(linphone_audio_device_get_driver_name(d)) != kNullSoundCardDriver)
@@ -1178,6 +1239,26 @@ private:
         self->emit(SIPX_EVENT_TEXT, &info);
     }
 
+    static void onDtmf(LinphoneCore* core, LinphoneCall* call, int dtmf)
+    {
+        auto* self = static_cast<Instance*>(linphone_core_cbs_get_user_data(linphone_core_get_current_callbacks(core)));
+        if (!self)
+            return;
+        auto it = self->byCall_.find(call);
+        CallRec* rec = it == self->byCall_.end() ? nullptr : self->findCall(it->second);
+        if (!rec)
+            return;
+        static const char kTones[] = "0123456789*#ABCD";
+        const char* p = dtmf > 0 ? std::strchr(kTones, std::toupper(dtmf)) : nullptr;
+        SIPX_DTMF_INFO info {};
+        info.size = sizeof info;
+        info.call = rec->handle;
+        info.line = rec->line;
+        info.tone = p ? static_cast<int32_t>(p - kTones) : -1;
+        info.digit = static_cast<char>(dtmf);
+        self->emit(SIPX_EVENT_DTMF, &info);
+    }
+
     LineRec* findLine(SIPX_LINE h)
     {
         auto it = lines_.find(h);
@@ -1243,14 +1324,15 @@ std::mutex g_instancesMutex;  // serialises creating and ending instances
 class LinphoneEngine final : public SipxApi {
 public:
     SIPX_RESULT sipxInitialize(SIPX_INST* instance, int sipUdpPort, int, int, int rtpPortStart,
-                               int maxConnections, const char*, const char*, int) override
+                               int maxConnections, const char*, const char* bindAddress, int) override
     {
         if (!instance || sipUdpPort <= 0 || sipUdpPort > 65535)
             return SIPX_RESULT_INVALID_ARGS;
         std::lock_guard lock(g_instancesMutex);
         auto inst = std::make_shared<Instance>();
+        const std::string bind = bindAddress && std::strcmp(bindAddress, "0.0.0.0") != 0 ? bindAddress : "";
         if (!inst->start(sipUdpPort, rtpPortStart > 0 ? rtpPortStart : 8000,
-                         maxConnections > 0 ? maxConnections : 64))
+                         maxConnections > 0 ? maxConnections : 64, bind))
             return SIPX_RESULT_FAILURE;
         inst->handle = newHandle(inst);
         *instance = inst->handle;
@@ -1508,7 +1590,47 @@ public:
         return deviceName(instance, index, buffer, size, false);
     }
 
+    SIPX_RESULT sipxCallAnswer(SIPX_CALL call) override
+    {
+        return onOwner(call, [&](Instance& i) { return i.answerCall(call); });
+    }
+
+    SIPX_RESULT sipxCallReject(SIPX_CALL call, int statusCode) override
+    {
+        if (statusCode < 400 || statusCode > 699)
+            return SIPX_RESULT_INVALID_ARGS;
+        return onOwner(call, [&](Instance& i) { return i.rejectCall(call, statusCode); });
+    }
+
+    SIPX_RESULT sipxCallGetRemoteID(SIPX_CALL call, char* id, size_t maxLength) override
+    {
+        return callId(call, id, maxLength, true);
+    }
+
+    SIPX_RESULT sipxCallGetLocalID(SIPX_CALL call, char* id, size_t maxLength) override
+    {
+        return callId(call, id, maxLength, false);
+    }
+
 private:
+    static SIPX_RESULT callId(SIPX_CALL call, char* id, size_t maxLength, bool remote)
+    {
+        if (!id || maxLength == 0)
+            return SIPX_RESULT_INVALID_ARGS;
+        return onOwner(call, [&](Instance& i) {
+            const auto a = i.callAddress(call, remote);
+            if (!a)
+                return SIPX_RESULT_INVALID_HANDLE;
+            if (a->size() + 1 > maxLength) {
+                std::memcpy(id, a->data(), maxLength - 1);
+                id[maxLength - 1] = '\0';
+                return SIPX_RESULT_BUFFER_TOO_SMALL;
+            }
+            std::memcpy(id, a->c_str(), a->size() + 1);
+            return SIPX_RESULT_SUCCESS;
+        });
+    }
+
     static SIPX_RESULT countDevices(SIPX_INST instance, int* count, bool input)
     {
         if (!count)

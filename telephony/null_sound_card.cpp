@@ -5,13 +5,42 @@
 #include <mediastreamer2/mssndcard.h>
 #include <mediastreamer2/msticker.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <numbers>
 
 namespace velkor::tel {
 namespace {
+
+// What a call's speaker received, for its microphone to give back. Both
+// filters of one call run on the call's media ticker, so the ticker pairs them.
+struct EchoLoop {
+    std::mutex mutex;
+    std::deque<int16_t> samples;  // mono
+};
+
+std::mutex g_mutex;  // guards g_source and g_loops
+NullCardSource g_source;
+std::map<const MSTicker*, std::weak_ptr<EchoLoop>> g_loops;
+
+std::shared_ptr<EchoLoop> loopOf(const MSTicker* ticker, size_t delaySamples)
+{
+    std::lock_guard lock(g_mutex);
+    std::erase_if(g_loops, [&](const auto& e) { return e.first != ticker && e.second.expired(); });
+    auto& slot = g_loops[ticker];
+    auto loop = slot.lock();
+    if (!loop) {
+        loop = std::make_shared<EchoLoop>();
+        loop->samples.assign(delaySamples, 0);
+        slot = loop;
+    }
+    return loop;
+}
 
 struct ReaderState {
     int rate = 8000;
@@ -19,16 +48,24 @@ struct ReaderState {
     uint64_t startTime = 0;   // ticker time (ms) of the first tick
     uint64_t produced = 0;    // sample frames handed out so far
     bool started = false;
-    bool tone = false;
+    NullCardSource source;
     double phase = 0;
+    uint64_t promptFrames = 0;  // length of the prompt at the card's rate
+    std::shared_ptr<EchoLoop> loop;
 };
 
-bool g_tone = false;
+size_t delaySamples(const NullCardSource& source, int rate)
+{
+    return static_cast<size_t>(std::max(source.echoDelayMs, 0)) * static_cast<size_t>(rate) / 1000;
+}
 
 void readerInit(MSFilter* f)
 {
     auto* s = new ReaderState;
-    s->tone = g_tone;
+    {
+        std::lock_guard lock(g_mutex);
+        s->source = g_source;
+    }
     f->data = s;
 }
 
@@ -36,6 +73,48 @@ void readerUninit(MSFilter* f)
 {
     delete static_cast<ReaderState*>(f->data);
     f->data = nullptr;
+}
+
+// Prompt sample at output frame i, resampled linearly from 8 kHz.
+int16_t promptSample(const std::vector<int16_t>& prompt, uint64_t i, int rate)
+{
+    const double pos = static_cast<double>(i) * 8000.0 / rate;
+    const auto k = static_cast<size_t>(pos);
+    if (k + 1 >= prompt.size())
+        return k < prompt.size() ? prompt[k] : 0;
+    const double frac = pos - static_cast<double>(k);
+    return static_cast<int16_t>(std::lround(prompt[k] * (1 - frac) + prompt[k + 1] * frac));
+}
+
+// Fills frames mono samples of the source after the prompt.
+void fillAfterPrompt(ReaderState* s, int16_t* mono, size_t frames)
+{
+    if (s->source.echo && s->loop) {
+        std::lock_guard lock(s->loop->mutex);
+        auto& q = s->loop->samples;
+        // Keep the delay from growing when the speaker got more than was played.
+        const size_t most = delaySamples(s->source, s->rate) + static_cast<size_t>(s->rate);
+        if (q.size() > most + frames)
+            q.erase(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(q.size() - most - frames));
+        for (size_t i = 0; i < frames; ++i) {
+            if (q.empty()) {
+                mono[i] = 0;
+            } else {
+                mono[i] = q.front();
+                q.pop_front();
+            }
+        }
+    } else if (s->source.tone) {
+        const double step = 2 * std::numbers::pi * 400.0 / s->rate;
+        for (size_t i = 0; i < frames; ++i) {
+            mono[i] = static_cast<int16_t>(3277 * std::sin(s->phase));
+            s->phase += step;
+            if (s->phase > 2 * std::numbers::pi)
+                s->phase -= 2 * std::numbers::pi;
+        }
+    } else {
+        std::fill(mono, mono + frames, int16_t{0});
+    }
 }
 
 // Hands out as many frames as the ticker's clock says have elapsed, so the
@@ -47,27 +126,34 @@ void readerProcess(MSFilter* f)
     if (!s->started) {
         s->started = true;
         s->startTime = now;
+        if (s->source.prompt)
+            s->promptFrames = s->source.prompt->size() * static_cast<uint64_t>(s->rate) / 8000;
+        if (s->source.echo)
+            s->loop = loopOf(f->ticker, delaySamples(s->source, s->rate));
     }
     const uint64_t due = (now - s->startTime + 10) * static_cast<uint64_t>(s->rate) / 1000;
     if (due <= s->produced)
         return;
     const auto frames = static_cast<size_t>(due - s->produced);
+    std::vector<int16_t> mono(frames);
+    size_t done = 0;
+    for (; done < frames && s->produced + done < s->promptFrames; ++done)
+        mono[done] = promptSample(*s->source.prompt, s->produced + done, s->rate);
+    if (done > 0 && s->loop) {  // what was said during the prompt is not echoed
+        std::lock_guard lock(s->loop->mutex);
+        auto& q = s->loop->samples;
+        const size_t keep = delaySamples(s->source, s->rate);
+        if (q.size() > keep)
+            q.erase(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(q.size() - keep));
+    }
+    fillAfterPrompt(s, mono.data() + done, frames - done);
+
     const size_t bytes = frames * 2 * static_cast<size_t>(s->channels);
     mblk_t* m = allocb(bytes, 0);
     auto* out = reinterpret_cast<int16_t*>(m->b_wptr);
-    if (s->tone) {
-        const double step = 2 * std::numbers::pi * 400.0 / s->rate;
-        for (size_t i = 0; i < frames; ++i) {
-            const auto v = static_cast<int16_t>(3277 * std::sin(s->phase));
-            s->phase += step;
-            if (s->phase > 2 * std::numbers::pi)
-                s->phase -= 2 * std::numbers::pi;
-            for (int c = 0; c < s->channels; ++c)
-                *out++ = v;
-        }
-    } else {
-        std::memset(out, 0, bytes);
-    }
+    for (size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < s->channels; ++c)
+            *out++ = mono[i];
     m->b_wptr += bytes;
     s->produced = due;
     ms_queue_put(f->outputs[0], m);
@@ -85,7 +171,7 @@ int getRate(MSFilter* f, void* arg)
 }
 int setChannels(MSFilter* f, void* arg)
 {
-    static_cast<ReaderState*>(f->data)->channels = *static_cast<int*>(arg);
+    static_cast<ReaderState*>(f->data)->channels = std::max(*static_cast<int*>(arg), 1);
     return 0;
 }
 int getChannels(MSFilter* f, void* arg)
@@ -108,8 +194,24 @@ MSFilterDesc g_readerDesc = {
     g_methods, 0,
 };
 
+// Discards what it is given; with an echoing source it first hands the first
+// channel to the microphone of the same call.
 void writerProcess(MSFilter* f)
 {
+    auto* s = static_cast<ReaderState*>(f->data);
+    if (s->source.echo) {
+        if (!s->loop)
+            s->loop = loopOf(f->ticker, delaySamples(s->source, s->rate));
+        std::lock_guard lock(s->loop->mutex);
+        while (mblk_t* m = ms_queue_get(f->inputs[0])) {
+            const auto* in = reinterpret_cast<const int16_t*>(m->b_rptr);
+            const size_t frames = static_cast<size_t>(m->b_wptr - m->b_rptr) / (2 * static_cast<size_t>(s->channels));
+            for (size_t i = 0; i < frames; ++i)
+                s->loop->samples.push_back(in[i * static_cast<size_t>(s->channels)]);
+            freemsg(m);
+        }
+        return;
+    }
     ms_queue_flush(f->inputs[0]);
 }
 
@@ -142,9 +244,12 @@ void detect(MSSndCardManager* m)
 
 } // namespace
 
-void registerNullSoundCard(MSFactory* factory, bool tone)
+void registerNullSoundCard(MSFactory* factory, const NullCardSource& source)
 {
-    g_tone = tone;
+    {
+        std::lock_guard lock(g_mutex);
+        g_source = source;
+    }
     g_cardDesc.driver_type = kNullSoundCardDriver;
     g_cardDesc.detect = detect;
     g_cardDesc.create_reader = createReader;

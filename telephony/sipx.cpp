@@ -256,4 +256,24 @@ SIPX_RESULT sipxAudioGetOutputDeviceName(SIPX_INST instance, int index, char* bu
 {
     return velkor::tel::sipxApi().sipxAudioGetOutputDeviceName(instance, index, buffer, size);
 }
+
+SIPX_RESULT sipxCallAnswer(SIPX_CALL call)
+{
+    return velkor::tel::sipxApi().sipxCallAnswer(call);
+}
+
+SIPX_RESULT sipxCallReject(SIPX_CALL call, int statusCode)
+{
+    return velkor::tel::sipxApi().sipxCallReject(call, statusCode);
+}
+
+SIPX_RESULT sipxCallGetRemoteID(SIPX_CALL call, char* id, size_t maxLength)
+{
+    return velkor::tel::sipxApi().sipxCallGetRemoteID(call, id, maxLength);
+}
+
+SIPX_RESULT sipxCallGetLocalID(SIPX_CALL call, char* id, size_t maxLength)
+{
+    return velkor::tel::sipxApi().sipxCallGetLocalID(call, id, maxLength);
+}
 } // extern "C"

@@ -45,11 +45,12 @@ enum : int32_t {
     SIPX_EVENT_CALLSTATE = 0,
     SIPX_EVENT_LINESTATE = 1,
     SIPX_EVENT_TEXT = 9,
+    SIPX_EVENT_DTMF = 10,
 };
 
 // Call-state codes (category 0).
 enum : int32_t {
-    SIPX_CALLSTATE_INCOMING = 1000,      // a call from a far end arrived; nothing answers it
+    SIPX_CALLSTATE_INCOMING = 1000,      // a call from a far end arrived (sipxCallAnswer/sipxCallReject)
     SIPX_CALLSTATE_ALERTING = 3000,      // the far end is ringing
     SIPX_CALLSTATE_CONNECTED = 4000,     // the far end answered
     SIPX_CALLSTATE_DISCONNECTED = 8000,  // the call ended (hang-up, refusal, failure)
@@ -98,6 +99,16 @@ struct SIPX_TEXT_INFO {
 static_assert(offsetof(SIPX_TEXT_INFO, length) == 12);
 static_assert(offsetof(SIPX_TEXT_INFO, text) == 16);
 
+// Category 10 record: a telephone event (RFC 2833) the far end sent on a call.
+struct SIPX_DTMF_INFO {
+    uint32_t size;
+    SIPX_CALL call;
+    SIPX_LINE line;
+    int32_t tone;        // 0-9 digits, 10 '*', 11 '#', 12-15 'A'-'D'
+    char digit;          // the same as a character
+};
+static_assert(offsetof(SIPX_DTMF_INFO, tone) == 12);
+
 // Called on the engine's thread for every event of the instance; the record
 // is valid only during the call. The result is ignored.
 typedef bool (*SIPX_EVENT_CALLBACK)(SIPX_EVENT_CATEGORY category, void* info, void* userData);
@@ -141,6 +152,18 @@ SIPX_RESULT sipxCallStartTone(SIPX_CALL call, int tone, int local, int remote);
 SIPX_RESULT sipxCallStopTone(SIPX_CALL call);
 SIPX_RESULT sipxCallAudioRecordFileStart(SIPX_CALL call, const char* path);
 SIPX_RESULT sipxCallAudioRecordFileStop(SIPX_CALL call);
+
+// Incoming calls (category 0, code 1000): the engine tells the caller it
+// rings (180) at once; answer with 200 OK, or refuse with a SIP status of 400
+// to 699 (486 busy here, 603 decline, ...).
+SIPX_RESULT sipxCallAnswer(SIPX_CALL call);
+SIPX_RESULT sipxCallReject(SIPX_CALL call, int statusCode);
+// The addresses of a call ("sip:user@host:port", GBK): for an incoming call
+// the remote one is the caller's (From) and the local one the called (To).
+// Copies at most maxLength bytes including the NUL;
+// SIPX_RESULT_BUFFER_TOO_SMALL when the address did not fit.
+SIPX_RESULT sipxCallGetRemoteID(SIPX_CALL call, char* id, size_t maxLength);
+SIPX_RESULT sipxCallGetLocalID(SIPX_CALL call, char* id, size_t maxLength);
 
 // ---- conferences --------------------------------------------------------------
 

@@ -51,7 +51,14 @@ public:
     virtual SIPX_RESULT sipxAudioGetNumInputDevices(SIPX_INST instance, int* count) = 0;
     virtual SIPX_RESULT sipxAudioGetNumOutputDevices(SIPX_INST instance, int* count) = 0;
     virtual SIPX_RESULT sipxAudioGetInputDeviceName(SIPX_INST instance, int index, char* buffer, size_t* size) = 0;
-    virtual SIPX_RESULT sipxAudioGetOutputDeviceName(SIPX_INST instance, int index, char* buffer, size_t* size) = 0;};
+    virtual SIPX_RESULT sipxAudioGetOutputDeviceName(SIPX_INST instance, int index, char* buffer, size_t* size) = 0;
+    // Answering side (the local service's far end); implementations that only
+    // place calls keep these defaults.
+    virtual SIPX_RESULT sipxCallAnswer(SIPX_CALL) { return SIPX_RESULT_FAILURE; }
+    virtual SIPX_RESULT sipxCallReject(SIPX_CALL, int) { return SIPX_RESULT_FAILURE; }
+    virtual SIPX_RESULT sipxCallGetRemoteID(SIPX_CALL, char*, size_t) { return SIPX_RESULT_FAILURE; }
+    virtual SIPX_RESULT sipxCallGetLocalID(SIPX_CALL, char*, size_t) { return SIPX_RESULT_FAILURE; }
+};
 
 // The implementation in force (the liblinphone engine by default).
 SipxApi& sipxApi();
