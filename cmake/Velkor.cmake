@@ -1,6 +1,10 @@
 # Shared build settings of the project's own targets.
 
 set(VELKOR_WARNINGS -Wall -Wextra -Werror)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC 12 reports false -Wrestrict/-Wstringop-overflow in libstdc++'s std::string at -O2.
+  list(APPEND VELKOR_WARNINGS -Wno-restrict -Wno-stringop-overflow)
+endif()
 
 if(VELKOR_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

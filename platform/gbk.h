@@ -53,7 +53,12 @@ struct Recoded {
 };
 Recoded convert(std::string_view in, const char* fromCode, const char* toCode);
 
+// A text of the source (UTF-8) in GBK, for the program's own fixed texts.
+inline std::string lit(std::string_view utf8);
+
 // True when every byte is below 0x80 (no conversion needed between GBK and UTF-8).
 bool isAscii(std::string_view s);
+
+inline std::string lit(std::string_view utf8) { return fromUtf8(utf8).text; }
 
 } // namespace velkor::gbk

@@ -13,3 +13,11 @@ velkor_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=address -DVEL
 # The tests that cross threads, again under ThreadSanitizer.
 velkor_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=thread -DVELKOR_BUILD_BENCH=OFF
 (cd build-tsan && ctest --output-on-failure -L threaded --timeout 300 --no-tests=ignore)
+
+# The XML document's fuzz target over its seed corpus, plus half a minute of
+# fuzzing (a small clang build of the XML code only; new inputs go to a scratch folder).
+cmake -S "$VELKOR_ROOT/settings/fuzz" -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++
+cmake --build build-fuzz
+fuzz_scratch=$(mktemp -d)
+build-fuzz/fuzz_xml_doc -seed=1 -max_len=4096 -max_total_time=30 "$fuzz_scratch" "$VELKOR_ROOT/settings/fuzz/corpus"
+rm -rf "$fuzz_scratch"
