@@ -51,7 +51,7 @@ constexpr auto kTonePause = std::chrono::milliseconds(150);  // between queued R
 // idle: SIP arriving on the socket wakes the loop at once either way.
 constexpr auto kIterateInterval = std::chrono::milliseconds(20);
 constexpr auto kIdleIterateInterval = std::chrono::milliseconds(50);
-// Longest wait of each shutdown step (calls ending, the core stopping).
+// Longest wait of a shutdown for calls to end and the core to stop.
 constexpr auto kShutdownWait = std::chrono::milliseconds(3000);
 
 std::mutex g_settingsMutex;
@@ -398,9 +398,7 @@ public:
             forgetCall(h);
             return SIPX_RESULT_SUCCESS;
         }
-        const LinphoneCallState st = linphone_call_get_state(rec->call);
-        if (st != LinphoneCallEnd && st != LinphoneCallError && st != LinphoneCallReleased)
-            linphone_call_terminate(rec->call);
+        endCall(rec->call);
         return SIPX_RESULT_SUCCESS;
     }
 
@@ -799,20 +797,20 @@ private:
     {
         if (!core_)
             return;
-        std::vector<LinphoneCall*> live;  // terminating may call back into calls_
-        for (auto& [h, rec] : calls_)
-            if (rec->call) {
-                const LinphoneCallState st = linphone_call_get_state(rec->call);
-                if (st != LinphoneCallEnd && st != LinphoneCallError && st != LinphoneCallReleased)
-                    live.push_back(linphone_call_ref(rec->call));
-            }
-        for (LinphoneCall* call : live) {
-            linphone_call_terminate(call);
-            linphone_call_unref(call);
-        }
+        const auto deadline = Clock::now() + kShutdownWait;
+        // A conference ends its legs itself, whatever their state; then the
+        // other calls.
         for (auto& [h, conf] : confs_)
             linphone_conference_terminate(conf.conference);
-        iterateUntil([this] { return allCallsReleased() && allConferencesEnded(); }, kShutdownWait);
+        std::vector<LinphoneCall*> live;  // ending a call may call back into calls_
+        for (auto& [h, rec] : calls_)
+            if (rec->call && !ended(rec->call))
+                live.push_back(linphone_call_ref(rec->call));
+        for (LinphoneCall* call : live) {
+            endCall(call);
+            linphone_call_unref(call);
+        }
+        iterateUntil([this] { return allCallsReleased() && allConferencesEnded(); }, deadline);
         for (auto& [h, conf] : confs_) {
             linphone_conference_unref(conf.conference);
             releaseHandle(h);
@@ -828,7 +826,7 @@ private:
         byCall_.clear();
 
         linphone_core_stop_async(core_);
-        iterateUntil([this] { return linphone_core_get_global_state(core_) == LinphoneGlobalOff; }, kShutdownWait);
+        iterateUntil([this] { return linphone_core_get_global_state(core_) == LinphoneGlobalOff; }, deadline);
         if (linphone_core_get_global_state(core_) != LinphoneGlobalOff)
             linphone_core_stop(core_);
         for (auto& [h, line] : lines_) {
@@ -840,11 +838,10 @@ private:
         core_ = nullptr;
     }
 
-    // Iterates the core until done() or the time is up.
+    // Iterates the core until done() or the deadline.
     template <class Done>
-    void iterateUntil(Done done, std::chrono::milliseconds limit)
+    void iterateUntil(Done done, Clock::time_point deadline)
     {
-        const auto deadline = Clock::now() + limit;
         while (!done() && Clock::now() < deadline) {
             linphone_core_iterate(core_);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -991,6 +988,25 @@ private:
                              std::to_string(handle) + "-" + std::to_string(rec.handle) + ".wav";
         linphone_call_params_set_record_file(params, rec.tempRecordPath.c_str());
         return params;
+    }
+
+    static bool ended(LinphoneCall* call)
+    {
+        const LinphoneCallState st = linphone_call_get_state(call);
+        return st == LinphoneCallEnd || st == LinphoneCallError || st == LinphoneCallReleased;
+    }
+
+    // Hangs up: BYE, or CANCEL before an answer.
+    //
+    // liblinphone 5.1 crashes ending a conference leg whose dialog has no
+    // complete contact address, which is the case for a leg placed on a line
+    // that was never registered (the program places legs only on a registered
+    // line). A talking leg that is held first (as the multi-party window does)
+    // has left the conference and ends safely either way.
+    static void endCall(LinphoneCall* call)
+    {
+        if (!ended(call))
+            linphone_call_terminate(call);
     }
 
     static bool running(LinphoneCall* call)

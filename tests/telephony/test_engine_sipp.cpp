@@ -595,6 +595,63 @@ TEST_F(EngineTest, ConferenceConnectsThreeLegs)
         EXPECT_NE(wire.find(std::string("INVITE sip:") + n + "@127.0.0.1"), std::string::npos);
 }
 
+// The program ends with calls up: a call, a conference leg that talks and
+// one that still rings (on the registered line, as in the program). The far
+// ends get their BYE and CANCEL, the listener its 8000s, and the SIP port is
+// free at once.
+TEST_F(EngineTest, EndingTheInstanceHangsUpTheCallsInProgress)
+{
+    const int media = freeUdpPort();
+    SippPeer peer("uas_answer.xml", port,
+                  {"-m", "4", "-rtp_echo", "-mp", std::to_string(media), "-key", "rtp_port", std::to_string(media)});
+    addLine();
+    ASSERT_TRUE(log.waitLine(SIPX_LINESTATE_REGISTERED));
+    SIPX_CALL call = 0;
+    ASSERT_EQ(sipxCallCreate(inst, line, &call), SIPX_RESULT_SUCCESS);
+    ASSERT_EQ(sipxCallConnect(call, address("0123").c_str(), 0, nullptr, 1, &kOptions, nullptr), SIPX_RESULT_SUCCESS);
+    SIPX_CONF conf = 0;
+    ASSERT_EQ(sipxConferenceCreate(inst, &conf), SIPX_RESULT_SUCCESS);
+    SIPX_CALL talking = 0, calling = 0;
+    ASSERT_EQ(sipxConferenceAdd(conf, line, address("0111111111").c_str(), &talking, 1, nullptr, nullptr, 1, &kOptions),
+              SIPX_RESULT_SUCCESS);
+    ASSERT_EQ(sipxConferenceAdd(conf, line, address("0999999999").c_str(), &calling, 1, nullptr, nullptr, 1, &kOptions),
+              SIPX_RESULT_SUCCESS);
+    ASSERT_TRUE(log.waitCall(call, SIPX_CALLSTATE_CONNECTED));
+    ASSERT_TRUE(log.waitCall(talking, SIPX_CALLSTATE_CONNECTED));
+    ASSERT_TRUE(log.waitCall(calling, SIPX_CALLSTATE_ALERTING));
+    ASSERT_TRUE(peer.waitForMessage(kAckReceived, 2));
+
+    EXPECT_EQ(sipxUnInitialize(inst, 1), SIPX_RESULT_SUCCESS);
+    inst = 0;
+    EXPECT_TRUE(velkor::tel::udpPortFree(sipPort));
+    for (SIPX_CALL c : {call, talking, calling})
+        EXPECT_TRUE(log.waitCall(c, SIPX_CALLSTATE_DISCONNECTED, 0ms)) << c;
+    EXPECT_EQ(peer.wait(10s), 0) << peer.messages();  // the REGISTER, two BYEs and a CANCEL
+    EXPECT_EQ(sipxCallHold(call, 1), SIPX_RESULT_INVALID_HANDLE);
+}
+
+// The multi-party window hangs up a leg that still rings: hold (refused, the
+// leg is not talking yet), then destroy, which cancels the INVITE. The line
+// is registered, as the window's legs always are.
+TEST_F(EngineTest, HangingUpARingingLegCancelsIt)
+{
+    SippPeer peer("uas_answer.xml", port, {"-m", "2", "-key", "rtp_port", std::to_string(freeUdpPort())});
+    addLine();
+    ASSERT_TRUE(log.waitLine(SIPX_LINESTATE_REGISTERED));
+    SIPX_CONF conf = 0;
+    ASSERT_EQ(sipxConferenceCreate(inst, &conf), SIPX_RESULT_SUCCESS);
+    SIPX_CALL leg = 0;
+    ASSERT_EQ(sipxConferenceAdd(conf, line, address("0999999999").c_str(), &leg, 1, nullptr, nullptr, 1, &kOptions),
+              SIPX_RESULT_SUCCESS);
+    ASSERT_TRUE(log.waitCall(leg, SIPX_CALLSTATE_ALERTING));
+    const SIPX_CALL h = leg;
+    EXPECT_EQ(sipxCallHold(leg, 1), SIPX_RESULT_FAILURE);
+    EXPECT_EQ(sipxCallDestroy(&leg), SIPX_RESULT_SUCCESS);
+    EXPECT_TRUE(log.waitCall(h, SIPX_CALLSTATE_DISCONNECTED));
+    EXPECT_EQ(peer.wait(10s), 0) << peer.messages();
+    EXPECT_NE(peer.messages().find("CANCEL sip:0999999999@"), std::string::npos);
+}
+
 TEST_F(EngineTest, IncomingMessageIsRefusedAndTheEngineGoesOn)
 {
     addLine("pw8001", false);
