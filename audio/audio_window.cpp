@@ -58,6 +58,8 @@ const ui::DialogTemplate& Caudio::dialogTemplate()
 Caudio::Caudio(tel::SipSession& session, QWidget* owner) : ui::Dialog(dialogTemplate(), owner), session_(session)
 {
     setWindowIcon(QIcon(QStringLiteral(":/icon/128.png")));
+    // Modal: the owner takes no input while this window runs.
+    setWindowModality(Qt::WindowModal);
 
     // The frame and the two drop-down lists (not sorted: position = device order).
     auto* frame = new QGroupBox(this);

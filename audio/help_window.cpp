@@ -65,6 +65,8 @@ const ui::DialogTemplate& yuyin::dialogTemplate()
 yuyin::yuyin(QWidget* owner) : ui::Dialog(dialogTemplate(), owner)
 {
     setWindowIcon(QIcon(QStringLiteral(":/icon/128.png")));
+    // Modal: the owner takes no input while this window runs.
+    setWindowModality(Qt::WindowModal);
     page_ = new QLabel(this);
     page_->setObjectName(QStringLiteral("helpPage"));
     page_->setTextFormat(Qt::RichText);

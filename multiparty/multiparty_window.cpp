@@ -104,6 +104,8 @@ cduoren1::cduoren1(tel::SipSession& session, std::function<std::string()> balanc
     : ui::Dialog(dialogTemplate(), owner), session_(session), balance_(std::move(balance))
 {
     setWindowIcon(QIcon(QStringLiteral(":/icon/128.png")));
+    // Modal: the owner takes no input while this window runs.
+    setWindowModality(Qt::WindowModal);
 
     // The numbers: Arial 16 bold (a metric-compatible face where Arial is missing).
     QFont numberFont;

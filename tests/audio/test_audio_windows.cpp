@@ -369,6 +369,7 @@ TEST_F(MainWindowButtons, AudioSettingsApplyReachTheNextCall)
     std::vector<int> sounds;
     const bool opened = clickAndRun<Caudio>(phone::kAudioSettings, [&](Caudio& w) {
         sounds = seams.sounds();
+        EXPECT_EQ(QApplication::activeModalWidget(), &w);
         EXPECT_EQ(w.outputList()->currentIndex(), 0);
         EXPECT_EQ(w.inputList()->currentIndex(), 0);
         EXPECT_TRUE(w.isChecked(Caudio::kEchoBox)) << "the flags read from Call.xml";
@@ -405,6 +406,7 @@ TEST_F(MainWindowButtons, QualityHelpOpensDuringACallAndClicksAfterClosing)
     const bool opened = clickAndRun<yuyin>(phone::kQualityHelp, [&](yuyin& w) {
         soundsWhileOpen = seams.sounds();
         EXPECT_EQ(w.parentWidget(), main.get());
+        EXPECT_EQ(QApplication::activeModalWidget(), &w);
     });
     EXPECT_TRUE(opened);
     EXPECT_TRUE(soundsWhileOpen.empty());

@@ -33,7 +33,7 @@ namespace {
 
 // Runs the UI thread's queue and events until done() or the time-out (real time:
 // the engine and SIPp work in real time).
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s)
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (!done()) {

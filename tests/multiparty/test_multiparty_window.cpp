@@ -421,6 +421,26 @@ TEST_F(MainWindowButton, OpensModallyWithTheMainWindowsBalanceAndDetachesOnClosi
         }
         EXPECT_EQ(w->parentWidget(), main.get());
         soundsOnOpening = seams.sounds();
+        EXPECT_EQ(QApplication::activeModalWidget(), w);
+        // The main window takes no input meanwhile (clicks as the window system
+        // delivers them): no second window, no call.
+        auto systemClick = [&](int id) {
+            QWidget* button = main->control(id);
+            QTest::mouseClick(main->windowHandle(), Qt::LeftButton, {},
+                              button->mapTo(main.get(), button->rect().center()));
+            drain();
+        };
+        QTimer::singleShot(0, main.get(), [w] { // were a second window to open, it would close here
+            for (QWidget* t : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<cduoren1*>(t); d && d != w && d->isVisible()) {
+                    ADD_FAILURE() << "a second multi-party window";
+                    d->close();
+                }
+        });
+        systemClick(phone::kMultiParty);
+        main->setItemText(phone::kNumberBox, "0123456789");
+        systemClick(phone::kCall);
+        EXPECT_EQ(main->inCall(), 0);
         w->setItemText(kNumber2, "012345678");
         QTest::mouseClick(w->control(kCall2), Qt::LeftButton);
         dialled = w->itemText(kStatus2);
@@ -437,6 +457,7 @@ TEST_F(MainWindowButton, OpensModallyWithTheMainWindowsBalanceAndDetachesOnClosi
     EXPECT_EQ(openWindow(), nullptr);
     EXPECT_EQ(fake.callTexts("sipxConferenceCreate").size(), 1u);
     EXPECT_EQ(fake.callTexts("sipxConferenceDestroy").size(), 1u);
+    EXPECT_TRUE(fake.callTexts("sipxCallCreate").empty());
     EXPECT_EQ(fake.callTexts("sipxCallDestroy").at(1), "sipxCallDestroy(&" + std::to_string(legCall) + ")");
     EXPECT_EQ(main->session().handles.legs, (std::array<SIPX_CALL, 3>{0, 0, 0}));
 
