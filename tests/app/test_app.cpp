@@ -5,6 +5,7 @@
 #include "skin/skin.h"
 #include "telephony/fake_sipx.h"
 #include "tests/support/seam_recorder.h"
+#include "tests/support/wait.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -15,20 +16,9 @@
 #include <chrono>
 
 using namespace velkor;
+using velkor::test::waitFor;
 
 namespace {
-
-template <class Cond>
-bool waitFor(Cond cond)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 QString uniqueLock()
 {

@@ -9,6 +9,7 @@
 #include "service/exchange.h"
 #include "tests/service/loopback.h"
 #include "tests/support/seam_recorder.h"
+#include "tests/support/wait.h"
 #include "tests/telephony/sip_peer.h"
 
 #include <QDir>
@@ -23,21 +24,9 @@
 using namespace velkor;
 using namespace velkor::phone;
 using gbk::lit;
+using velkor::test::waitFor;
 
 namespace {
-
-// Processes events until cond holds or the bound passes (the engine is real).
-template <class Cond>
-bool waitFor(Cond cond, std::chrono::seconds bound = std::chrono::seconds(15))
-{
-    const auto end = std::chrono::steady_clock::now() + bound;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 bool contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
 
