@@ -169,7 +169,9 @@ struct CallRec {
 struct ConfRec {
     SIPX_CONF handle = 0;
     LinphoneConference* conference = nullptr;
-    bool ended = false;  // terminated (or failed) in the core
+    std::vector<SIPX_CALL> legs;  // the calls added to it
+    bool terminating = false;     // released and asked to end
+    bool ended = false;           // deleted (or failed to end) in the core
 };
 
 struct KeepAlive {
@@ -506,7 +508,8 @@ public:
         return SIPX_RESULT_SUCCESS;
     }
 
-    SIPX_RESULT createConference(SIPX_CONF* out)
+    // A local conference with us in it; its state changes reach onConferenceState.
+    LinphoneConference* newConference()
     {
         LinphoneConferenceParams* params = linphone_core_create_conference_params(core_);
         linphone_conference_params_enable_local_participant(params, TRUE);
@@ -514,14 +517,22 @@ public:
         LinphoneConference* conf = linphone_core_create_conference_with_params(core_, params);
         linphone_conference_params_unref(params);
         if (!conf)
+            return nullptr;
+        if (inputMuted_)
+            linphone_conference_mute_microphone(conf, TRUE);
+        return conf;  // the creation reference is ours
+    }
+
+    SIPX_RESULT createConference(SIPX_CONF* out)
+    {
+        LinphoneConference* conf = newConference();
+        if (!conf)
             return SIPX_RESULT_FAILURE;
         ConfRec rec;
         rec.handle = newHandle(shared_from_this());
-        rec.conference = conf;  // the creation reference is ours
+        rec.conference = conf;
         confs_[rec.handle] = rec;
         *out = rec.handle;
-        if (inputMuted_)
-            linphone_conference_mute_microphone(conf, TRUE);
         return SIPX_RESULT_SUCCESS;
     }
 
@@ -544,11 +555,26 @@ public:
             return SIPX_RESULT_INVALID_HANDLE;
         if (line != 0 && !findLine(line))
             return SIPX_RESULT_INVALID_HANDLE;
+        if (conf->ended) {
+            // liblinphone ends a conference when its last call has left; the
+            // handle stays valid, so a new call goes into a new conference.
+            LinphoneConference* fresh = newConference();
+            if (!fresh)
+                return SIPX_RESULT_FAILURE;
+            ConfRec old = *conf;
+            old.handle = 0;
+            old.legs.clear();
+            retiredConfs_.push_back(std::move(old));
+            conf->conference = fresh;
+            conf->ended = false;
+            conf->legs.clear();
+        }
         LinphoneAddress* to = linphone_core_interpret_url(core_, address.c_str());
         if (!to)
             return SIPX_RESULT_INVALID_ARGS;
         SIPX_CALL handle = 0;
         createCall(line, &handle);
+        conf->legs.push_back(handle);
         CallRec* rec = findCall(handle);
         LinphoneCallParams* params = callParams(*rec);
         bctbx_list_t* list = bctbx_list_append(nullptr, to);
@@ -572,11 +598,38 @@ public:
         auto it = confs_.find(h);
         if (it == confs_.end())
             return SIPX_RESULT_INVALID_HANDLE;
-        linphone_conference_terminate(it->second.conference);
-        linphone_conference_unref(it->second.conference);
-        confs_.erase(it);
-        releaseHandle(h);
+        retire(it);
+        endRetiredConferences();
         return SIPX_RESULT_SUCCESS;
+    }
+
+    // The handle goes at once; the conference is freed in endRetiredConferences.
+    void retire(std::map<SIPX_CONF, ConfRec>::iterator it)
+    {
+        releaseHandle(it->first);
+        retiredConfs_.push_back(std::move(it->second));
+        confs_.erase(it);
+    }
+
+    // A released conference is asked to end once the calls added to it are
+    // released, and our reference goes once it has ended too. Releasing either
+    // while a call of it is still being released now and then leaves
+    // liblinphone's conference objects unfreed.
+    void endRetiredConferences()
+    {
+        std::erase_if(retiredConfs_, [this](ConfRec& conf) {
+            for (SIPX_CALL leg : conf.legs)
+                if (const CallRec* rec = findCall(leg); rec && rec->call)
+                    return false;
+            if (!conf.ended && !conf.terminating) {
+                conf.terminating = true;
+                linphone_conference_terminate(conf.conference);  // may end it at once
+            }
+            if (!conf.ended)
+                return false;
+            linphone_conference_unref(conf.conference);
+            return true;
+        });
     }
 
     SIPX_RESULT setInputVolume(int level)
@@ -871,10 +924,10 @@ private:
         if (!core_)
             return;
         const auto deadline = Clock::now() + kShutdownWait;
-        // A conference ends its legs itself, whatever their state; then the
-        // other calls.
-        for (auto& [h, conf] : confs_)
-            linphone_conference_terminate(conf.conference);
+        // The calls end first; each conference is asked to end once its legs
+        // are released (endRetiredConferences).
+        while (!confs_.empty())
+            retire(confs_.begin());
         std::vector<LinphoneCall*> live;  // ending a call may call back into calls_
         for (auto& [h, rec] : calls_)
             if (rec->call && !ended(rec->call))
@@ -883,12 +936,15 @@ private:
             endCall(call);
             linphone_call_unref(call);
         }
-        iterateUntil([this] { return allCallsReleased() && allConferencesEnded(); }, deadline);
-        for (auto& [h, conf] : confs_) {
+        iterateUntil(
+            [this] {
+                endRetiredConferences();
+                return allCallsReleased() && retiredConfs_.empty();
+            },
+            deadline);
+        for (auto& conf : retiredConfs_)  // those that did not end in time
             linphone_conference_unref(conf.conference);
-            releaseHandle(h);
-        }
-        confs_.clear();
+        retiredConfs_.clear();
         for (auto& [h, rec] : calls_) {
             finishRecording(*rec);
             if (rec->call)
@@ -926,11 +982,6 @@ private:
         return std::none_of(calls_.begin(), calls_.end(), [](const auto& c) { return c.second->call != nullptr; });
     }
 
-    bool allConferencesEnded() const
-    {
-        return std::all_of(confs_.begin(), confs_.end(), [](const auto& c) { return c.second.ended; });
-    }
-
     void wake()
     {
         const uint64_t one = 1;
@@ -951,6 +1002,7 @@ private:
             for (auto& c : batch)
                 c();
             linphone_core_iterate(core_);
+            endRetiredConferences();
             pumpTones();
             sendKeepAlives();
 
@@ -1289,12 +1341,15 @@ private:
         auto* self = static_cast<Instance*>(linphone_core_cbs_get_user_data(linphone_core_get_current_callbacks(core)));
         if (!self)
             return;
+        if (state != LinphoneConferenceStateDeleted && state != LinphoneConferenceStateTerminationFailed &&
+            state != LinphoneConferenceStateCreationFailed)
+            return;
         for (auto& [h, rec] : self->confs_)
             if (rec.conference == conference)
-                rec.ended = rec.ended || state == LinphoneConferenceStateTerminated ||
-                            state == LinphoneConferenceStateDeleted ||
-                            state == LinphoneConferenceStateTerminationFailed ||
-                            state == LinphoneConferenceStateCreationFailed;
+                rec.ended = true;
+        for (ConfRec& rec : self->retiredConfs_)
+            if (rec.conference == conference)
+                rec.ended = true;
     }
 
     static void onMessage(LinphoneCore* core, LinphoneChatRoom*, LinphoneChatMessage* message)
@@ -1365,6 +1420,7 @@ private:
     std::map<SIPX_CALL, std::unique_ptr<CallRec>> calls_;
     std::unordered_map<LinphoneCall*, SIPX_CALL> byCall_;
     std::map<SIPX_CONF, ConfRec> confs_;
+    std::vector<ConfRec> retiredConfs_;  // released, not yet freed
     std::vector<KeepAlive> keepAlives_;
     std::vector<Listener> listeners_;
     CallRec* pendingCall_ = nullptr;

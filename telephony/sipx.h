@@ -174,7 +174,9 @@ SIPX_RESULT sipxConferenceAdd(SIPX_CONF conference, SIPX_LINE line, const char* 
                               SIPX_CALL* call, int takeFocus, const void* display,
                               const void* security, int sendLocation,
                               const SIPX_CALL_OPTIONS* options);
-// Ends the conference (any call still in it ends too) and releases its handle.
+// Releases the conference's handle; the conference ends once the calls added
+// to it have ended (destroy them first). Until then a conference whose calls
+// have all ended still takes new ones.
 SIPX_RESULT sipxConferenceDestroy(SIPX_CONF conference);
 
 // ---- audio --------------------------------------------------------------------
