@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -364,12 +365,13 @@ bool LocalService::startSipServer(std::string* error)
             *error = why;
         return false;
     }
-    sipPid_ = spawn({options_.kamailio, "-DD", "-E", "-f", options_.configDir + "/kamailio.cfg",
-                     "-l", "udp:127.0.0.1:" + std::to_string(sipPort_), "-Y", path("run"), "-w", tempDir_,
-                     "-m", "32", "-M", "4",
-                     "-A", "DBURL=\"text://" + path("db") + "\"",
-                     "-A", "FAREND=\"sip:127.0.0.1:" + std::to_string(farEndPort_) + "\""},
-                    path("sip.log"), false);
+    std::vector<std::string> args = {options_.kamailio, "-DD", "-E", "-f", options_.configDir + "/kamailio.cfg",
+                                     "-l", "udp:127.0.0.1:" + std::to_string(sipPort_), "-Y", path("run"),
+                                     "-w", tempDir_, "-m", "32", "-M", "4",
+                                     "-A", "DBURL=\"text://" + path("db") + "\"",
+                                     "-A", "FAREND=\"sip:127.0.0.1:" + std::to_string(farEndPort_) + "\"",
+                                     "-A", "EXPIRES=" + std::to_string(std::max(options_.registrationExpiry, 5))};
+    sipPid_ = spawn(args, path("sip.log"), false);
     if (sipPid_ <= 0) {
         if (error)
             *error = "cannot run " + options_.kamailio + " (is the kamailio package installed?)";

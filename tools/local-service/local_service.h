@@ -34,6 +34,9 @@ struct LocalServiceOptions {
     std::string prompt;
     std::chrono::milliseconds ringTime{1000};
     std::chrono::milliseconds hangUpAfter{5000};
+    // The longest registration the SIP server grants (seconds, at least 5):
+    // a client notices a stopped SIP server only when it refreshes.
+    int registrationExpiry = 3600;
     // The programs' output also goes to our own stdout (else only to their
     // log files in the temporary folder).
     bool showOutput = false;
@@ -74,7 +77,10 @@ public:
     const LocalServiceOptions& options() const { return options_; }
 
     // The SIP server alone, to take it away in the middle of a session and
-    // bring it back (registrations are lost, as on a real restart).
+    // bring it back (registrations are lost, as on a real restart). A client
+    // notices a server that is gone only when a request of its own times out:
+    // the engine's registration refresh (before registrationExpiry is over)
+    // fails 32 s after it was sent.
     void stopSipServer();
     bool startSipServer(std::string* error = nullptr);
     bool sipServerRunning() const { return sipPid_ > 0; }
