@@ -256,4 +256,6 @@ TEST(LocalServiceExpiry, ClientsRefreshWithinTheExpiryAndAreCalledWhereTheyRegis
         << service.log("sipp-errors");
     EXPECT_TRUE(called.waitIncoming(5s));
     EXPECT_TRUE(service.farEndEvents().empty());
+    service.stop();
+    EXPECT_EQ(service.sanitizerReports(), "");
 }

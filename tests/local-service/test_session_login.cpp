@@ -7,6 +7,7 @@
 
 #include "login/login_window.h"
 #include "platform/gbk.h"
+#include "platform/ui/ui_thread.h"
 #include "service/address.h"
 #include "service/exchange.h"
 #include "settings/settings_files.h"
@@ -18,9 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <deque>
 #include <functional>
-#include <mutex>
 
 using namespace velkor;
 using namespace velkor::local;
@@ -30,52 +29,18 @@ using gbk::lit;
 
 namespace {
 
-// The session's hand-overs to the UI thread, run by waitFor() on the test's
-// (UI) thread. (ui::postToUi goes through Qt's event queue, whose locking the
-// thread sanitizer cannot see.)
-class UiQueue {
-public:
-    tel::UiExecutor executor()
-    {
-        return [this](std::function<void()> task) {
-            std::lock_guard lock(mutex_);
-            tasks_.push_back(std::move(task));
-        };
-    }
-    void runAll()
-    {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::lock_guard lock(mutex_);
-                if (tasks_.empty())
-                    return;
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            task();
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> tasks_;
-};
-UiQueue g_ui;
-
-// Processes events and hand-overs until cond holds or the time is up.
+// Processes events (and with them the hand-overs to the UI thread) until
+// cond holds or the time is up.
 template <class Cond>
-bool waitFor(Cond cond, std::chrono::milliseconds timeout = 10s)
+bool waitFor(Cond cond, std::chrono::milliseconds timeout = 20s)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        g_ui.runAll();
-        if (cond())
-            return true;
+    while (!cond()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
+    return true;
 }
 
 struct WholeSession : LocalServiceTest {
@@ -157,7 +122,8 @@ TEST_F(WholeSession, LoginRegisterCallDigitsHangUpAndTheLowerBalance)
     EXPECT_EQ(account.sipServer, service.sipServer());
 
     Host host;
-    tel::SipSession session(host, g_ui.executor());
+    // The hand-over the main window uses.
+    tel::SipSession session(host, [](std::function<void()> task) { ui::postToUi(std::move(task)); });
     session.account = {account.sipUser, account.password, account.sipServer, account.sipServerHost,
                        account.sipServerPort};
     session.start();
@@ -186,5 +152,4 @@ TEST_F(WholeSession, LoginRegisterCallDigitsHangUpAndTheLowerBalance)
     o.totalTimeout = 5s;
     EXPECT_EQ(service::queryBalance(account.accountId, account.password, o).balance, "25.50");
     session.end(false);
-    g_ui.runAll();  // the last hand-overs, while the session and its host still exist
 }

@@ -445,9 +445,13 @@ void LocalService::stop()
     terminate(farEndPid_);
     terminate(sipPid_);
     terminate(webPid_);
-    if (!tempDir_.empty() && !options_.keepTempDir) {
-        std::error_code ec;
-        fs::remove_all(tempDir_, ec);
+    if (!tempDir_.empty()) {
+        for (const char* program : {"web", "sip", "far-end"})
+            lastLogs_[program] = readFile(path(std::string(program) + ".log"));
+        if (!options_.keepTempDir) {
+            std::error_code ec;
+            fs::remove_all(tempDir_, ec);
+        }
     }
     tempDir_.clear();
 }
@@ -504,7 +508,22 @@ std::string LocalService::digitsHeard(int call) const
 
 std::string LocalService::log(const std::string& program) const
 {
-    return tempDir_.empty() ? std::string() : readFile(path(program + ".log"));
+    if (!tempDir_.empty())
+        return readFile(path(program + ".log"));
+    auto it = lastLogs_.find(program);
+    return it == lastLogs_.end() ? std::string() : it->second;
+}
+
+std::string LocalService::sanitizerReports() const
+{
+    std::string out;
+    for (const char* program : {"web", "far-end"}) {
+        std::istringstream in(log(program));
+        for (std::string l; std::getline(in, l);)
+            if (l.find("Sanitizer") != std::string::npos || l.find("runtime error:") != std::string::npos)
+                out += std::string(program) + ": " + l + "\n";
+    }
+    return out;
 }
 
 } // namespace velkor::local

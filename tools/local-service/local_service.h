@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,8 +97,12 @@ public:
     // The digits call N of the far end has heard so far, in order.
     std::string digitsHeard(int call) const;
 
-    // What a program wrote: "web", "sip" or "far-end".
+    // What a program wrote: "web", "sip" or "far-end" (after stop(): what
+    // they wrote until they ended).
     std::string log(const std::string& program) const;
+    // Lines of sanitizer reports in the web server's and far end's output
+    // (their sanitizer builds); complete after stop().
+    std::string sanitizerReports() const;
 
 private:
     bool fail(std::string* error, const std::string& why);
@@ -110,6 +115,7 @@ private:
     std::string tempDir_;
     int webPort_ = 0, sipPort_ = 0, farEndPort_ = 0, farEndRtpPort_ = 0;
     pid_t webPid_ = -1, sipPid_ = -1, farEndPid_ = -1;
+    std::map<std::string, std::string> lastLogs_;  // kept when the folder goes
 };
 
 // Ports nobody was bound to a moment ago, on 127.0.0.1.
