@@ -136,6 +136,23 @@ TEST_F(LocalServiceTest, BusyAndSilentNumbersCostNothing)
         EXPECT_EQ(l.find("charged"), std::string::npos) << l;
 }
 
+TEST_F(LocalServiceTest, StoppingMidCallStillChargesTheTalkTime)
+{
+    Caller caller(service, "7001", "1234");
+    caller.registerLine();
+    ASSERT_TRUE(caller.waitLine(SIPX_LINESTATE_REGISTERED));
+    const SIPX_CALL call = caller.call("0123456");
+    ASSERT_TRUE(caller.waitCall(call, SIPX_CALLSTATE_CONNECTED));
+
+    // The far end stops first, hangs up and reports while the web server is up.
+    service.stop();
+    EXPECT_TRUE(caller.waitCall(call, SIPX_CALLSTATE_DISCONNECTED));
+    const std::string farEnd = service.log("far-end");
+    EXPECT_NE(farEnd.find("far end: call 1 ended "), std::string::npos) << farEnd;
+    EXPECT_NE(farEnd.find("far end: call 1 charged 25.50"), std::string::npos) << farEnd;
+    EXPECT_NE(service.log("web").find("web: call of 7001 to 0123456"), std::string::npos);
+}
+
 TEST_F(LocalServiceTest, CallsNeedTheAccountsCredentials)
 {
     Caller stranger(service, "7001", "wrong");
