@@ -153,37 +153,6 @@ TEST_F(LocalServiceTest, StoppingMidCallStillChargesTheTalkTime)
     EXPECT_NE(service.log("web").find("web: call of 7001 to 0123456"), std::string::npos);
 }
 
-TEST_F(LocalServiceTest, ThreePartyCallReachesTheFarEndThreeTimes)
-{
-    // The multi-party window's way: one local conference, three legs.
-    Caller caller(service, "7001", "1234");
-    caller.registerLine();
-    ASSERT_TRUE(caller.waitLine(SIPX_LINESTATE_REGISTERED));
-    static const SIPX_CALL_OPTIONS options = {24, 1, 1, 1, 1, 0};
-    SIPX_CONF conf = 0;
-    ASSERT_EQ(sipxConferenceCreate(caller.inst, &conf), SIPX_RESULT_SUCCESS);
-    SIPX_CALL legs[3] = {};
-    const char* numbers[3] = {"0101", "0202", "0303"};
-    for (int i = 0; i < 3; ++i) {
-        const std::string address = "sip:" + std::string(numbers[i]) + "@" + service.sipServer();
-        ASSERT_EQ(sipxConferenceAdd(conf, caller.line, address.c_str(), &legs[i], 1, nullptr, nullptr, 1, &options),
-                  SIPX_RESULT_SUCCESS);
-    }
-    for (SIPX_CALL leg : legs)
-        EXPECT_TRUE(caller.waitCall(leg, SIPX_CALLSTATE_CONNECTED));
-    for (int n = 1; n <= 3; ++n)
-        EXPECT_TRUE(service.waitFarEndLine("call " + std::to_string(n) + " answered", 5s));
-
-    for (SIPX_CALL leg : legs) {
-        SIPX_CALL h = leg;
-        sipxCallDestroy(&h);
-        EXPECT_TRUE(caller.waitCall(leg, SIPX_CALLSTATE_DISCONNECTED));
-    }
-    // Each leg is a call of its own: 0.10 three times.
-    EXPECT_TRUE(service.waitFarEnd([](const std::string& l) { return l.find("charged 25.30") != std::string::npos; }, 5s));
-    EXPECT_EQ(balance(service), "25.30");
-}
-
 TEST_F(LocalServiceTest, CallsNeedTheAccountsCredentials)
 {
     Caller stranger(service, "7001", "wrong");
@@ -273,6 +242,24 @@ int runSipp(std::vector<std::string> args, std::chrono::milliseconds timeout)
 }
 
 } // namespace
+
+TEST_F(LocalServiceTest, OneCallerReachesTheFarEndSeveralTimesAtOnce)
+{
+    // As the legs of a three-party call: calls of one account, each placed
+    // while the one before still rings.
+    const std::string scenario = std::string(std::getenv("VELKOR_SOURCE_DIR")) +
+                                 "/tests/local-service/sipp/uac_invite_auth.xml";
+    EXPECT_EQ(runSipp({service.sipServer(), "-sf", scenario, "-s", "0101", "-set", "caller", "7001", "-au", "7001",
+                       "-ap", "1234", "-i", "127.0.0.1", "-p", std::to_string(freeUdpPort()), "-mp",
+                       std::to_string(freeRtpPort()), "-m", "3", "-r", "20", "-nostdin", "-timeout", "10s",
+                       "-timeout_error"},
+                      15s),
+              0);
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_TRUE(service.waitFarEndLine("call " + std::to_string(n) + " ringing", 5s));
+    for (const auto& l : service.farEndEvents())
+        EXPECT_EQ(l.find("busy"), std::string::npos) << l;
+}
 
 TEST(LocalServiceExpiry, ClientsRefreshWithinTheExpiryAndAreCalledWhereTheyRegistered)
 {
