@@ -32,6 +32,10 @@ endfunction()
 #   LABELS "threaded" marks tests that the TSan build runs too.
 function(velkor_test name)
   cmake_parse_arguments(A "QT" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  # The thread-sanitizer build compiles only the tests that cross threads.
+  if(VELKOR_THREADED_TESTS_ONLY AND NOT "threaded" IN_LIST A_LABELS)
+    return()
+  endif()
   add_executable(${name} ${A_SOURCES})
   target_compile_options(${name} PRIVATE ${VELKOR_WARNINGS})
   if(A_QT)

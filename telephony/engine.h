@@ -39,6 +39,9 @@ struct EngineSettings {
     // Folder of the recordings in progress (moved to their names when they
     // end); empty: $TMPDIR or /tmp.
     std::string recordTempDir;
+    // Media ports chosen by the system instead of from the given RTP port:
+    // engines of tests running side by side then never share a media port.
+    bool systemMediaPorts = false;
     // liblinphone's own log on stderr.
     bool verboseLog = false;
 };

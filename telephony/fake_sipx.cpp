@@ -406,6 +406,11 @@ SIPX_RESULT FakeSipx::sipxConferenceAdd(SIPX_CONF conference, SIPX_LINE line, co
     return r;
 }
 
+SIPX_RESULT FakeSipx::sipxConferenceDestroy(SIPX_CONF conference)
+{
+    return record("sipxConferenceDestroy", {num(conference)});
+}
+
 SIPX_RESULT FakeSipx::sipxAudioSetInputVolume(SIPX_INST instance, int level)
 {
     return record("sipxAudioSetInputVolume", {num(instance), num(level)});

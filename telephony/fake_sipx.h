@@ -99,6 +99,7 @@ public:
     SIPX_RESULT sipxConferenceAdd(SIPX_CONF conference, SIPX_LINE line, const char* address, SIPX_CALL* call,
                                   int takeFocus, const void* display, const void* security, int sendLocation,
                                   const SIPX_CALL_OPTIONS* options) override;
+    SIPX_RESULT sipxConferenceDestroy(SIPX_CONF conference) override;
     SIPX_RESULT sipxAudioSetInputVolume(SIPX_INST instance, int level) override;
     SIPX_RESULT sipxAudioMuteInput(SIPX_INST instance, int mute) override;
     SIPX_RESULT sipxAudioMuteOutput(SIPX_INST instance, int mute) override;

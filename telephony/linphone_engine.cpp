@@ -6,6 +6,7 @@
 #include "platform/gbk.h"
 #include "telephony/keep_alive.h"
 #include "telephony/null_sound_card.h"
+#include "telephony/udp_port.h"
 
 #include <linphone/core.h>
 #include <linphone/logging.h>
@@ -51,6 +52,8 @@ constexpr auto kTonePause = std::chrono::milliseconds(150);  // between queued R
 // idle: SIP arriving on the socket wakes the loop at once either way.
 constexpr auto kIterateInterval = std::chrono::milliseconds(20);
 constexpr auto kIdleIterateInterval = std::chrono::milliseconds(50);
+// Longest wait of a shutdown for calls to end and the core to stop.
+constexpr auto kShutdownWait = std::chrono::milliseconds(3000);
 
 std::mutex g_settingsMutex;
 EngineSettings g_settings;
@@ -166,6 +169,7 @@ struct CallRec {
 struct ConfRec {
     SIPX_CONF handle = 0;
     LinphoneConference* conference = nullptr;
+    bool ended = false;  // terminated (or failed) in the core
 };
 
 struct KeepAlive {
@@ -373,6 +377,7 @@ public:
             return SIPX_RESULT_FAILURE;
         }
         bind(*rec, call);
+        closeUdpSocketsOnExec();  // the call's media sockets
         return SIPX_RESULT_SUCCESS;
     }
 
@@ -441,9 +446,7 @@ public:
             forgetCall(h);
             return SIPX_RESULT_SUCCESS;
         }
-        const LinphoneCallState st = linphone_call_get_state(rec->call);
-        if (st != LinphoneCallEnd && st != LinphoneCallError && st != LinphoneCallReleased)
-            linphone_call_terminate(rec->call);
+        endCall(rec->call);
         return SIPX_RESULT_SUCCESS;
     }
 
@@ -556,11 +559,24 @@ public:
         linphone_address_unref(to);
         linphone_call_params_unref(params);
         *out = handle;
+        closeUdpSocketsOnExec();
         if (!rec->call) {
             sendCallEnded(*rec, 0);
             return SIPX_RESULT_FAILURE;
         }
         return r == 0 ? SIPX_RESULT_SUCCESS : SIPX_RESULT_FAILURE;
+    }
+
+    SIPX_RESULT destroyConference(SIPX_CONF h)
+    {
+        auto it = confs_.find(h);
+        if (it == confs_.end())
+            return SIPX_RESULT_INVALID_HANDLE;
+        linphone_conference_terminate(it->second.conference);
+        linphone_conference_unref(it->second.conference);
+        confs_.erase(it);
+        releaseHandle(h);
+        return SIPX_RESULT_SUCCESS;
     }
 
     SIPX_RESULT setInputVolume(int level)
@@ -656,17 +672,6 @@ public:
 
     bool ownsLine(SIPX_LINE h) { return findLine(h) != nullptr; }
 
-    // Ends everything and releases the handles; engine thread, before the loop stops.
-    void releaseAll()
-    {
-        for (auto& [h, rec] : calls_)
-            if (rec->call) {
-                const LinphoneCallState st = linphone_call_get_state(rec->call);
-                if (st != LinphoneCallEnd && st != LinphoneCallError && st != LinphoneCallReleased)
-                    linphone_call_terminate(rec->call);
-            }
-    }
-
 private:
     // ---- core ---------------------------------------------------------------------
 
@@ -692,6 +697,8 @@ private:
             linphone_factory_set_download_dir(factory, dir.c_str());
             linphone_factory_set_msplugins_dir(factory, (dir + "no-plugins/").c_str());
         });
+        // -1: the system picks a free port for each call's media.
+        const int mediaPort = settings_.systemMediaPorts ? -1 : rtpPort;
         linphone_logging_service_set_log_level(linphone_logging_service_get(),
                                                settings_.verboseLog ? LinphoneLogLevelMessage : LinphoneLogLevelFatal);
 
@@ -707,13 +714,17 @@ private:
             "register_only_when_network_is_up=0\n"
             "auto_net_state_mon=0\n"
             "[rtp]\n"
-            "audio_rtp_port=" + std::to_string(rtpPort) + "\n"
+            "audio_rtp_port=" + std::to_string(mediaPort) + "\n"
             + (bindAddress.empty() ? std::string() : "bind_address=" + bindAddress + "\n") +
             "[sound]\n"
             "echocancellation=0\n"
             "noisegate=0\n"
             "[storage]\n"
             "uri=:memory:\n"
+            // No call history or ZRTP files: nothing of the engine is kept on
+            // disk, and instances in other processes share no database.
+            "call_logs_db_uri=null\n"
+            "zrtp_secrets_db_uri=null\n"
             "[misc]\n"
             "max_calls=" + std::to_string(maxCalls) + "\n"
             "conference_server_enabled=0\n"
@@ -736,6 +747,7 @@ private:
         linphone_core_cbs_set_account_registration_state_changed(cbs, &Instance::onRegistration);
         linphone_core_cbs_set_message_received(cbs, &Instance::onMessage);
         linphone_core_cbs_set_dtmf_received(cbs, &Instance::onDtmf);
+        linphone_core_cbs_set_conference_state_changed(cbs, &Instance::onConferenceState);
         linphone_core_add_callbacks(core_, cbs);
         linphone_core_cbs_unref(cbs);
 
@@ -747,7 +759,7 @@ private:
         linphone_core_set_transports(core_, tr);
         linphone_transports_unref(tr);
         linphone_core_enable_ipv6(core_, FALSE);
-        linphone_core_set_audio_port(core_, rtpPort);
+        linphone_core_set_audio_port(core_, mediaPort);
         linphone_core_set_ring(core_, nullptr);
         linphone_core_set_ringback(core_, nullptr);
         linphone_core_set_play_file(core_, nullptr);
@@ -778,6 +790,12 @@ private:
             linphone_transports_unref(used);
         if (port != udpPort)
             return false;
+        // The SIP stack binds with address reuse: a holder that allowed reuse
+        // too (or one that bound the port since sipxInitialize looked) would
+        // share our SIP traffic.
+        if (udpSocketsOnPort(udpPort) > 1)
+            return false;
+        closeUdpSocketsOnExec();
         sipPort_ = udpPort;
         return true;
     }
@@ -846,21 +864,32 @@ private:
         bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
     }
 
+    // Ends the calls and conferences and lets go of them while the core still
+    // runs, then stops and frees the core. A call or conference released after
+    // the core stopped would cancel timers of a SIP stack already freed.
     void destroyCore()
     {
         if (!core_)
             return;
-        releaseAll();
+        const auto deadline = Clock::now() + kShutdownWait;
+        // A conference ends its legs itself, whatever their state; then the
+        // other calls.
         for (auto& [h, conf] : confs_)
             linphone_conference_terminate(conf.conference);
-        linphone_core_stop_async(core_);
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (linphone_core_get_global_state(core_) != LinphoneGlobalOff && Clock::now() < deadline) {
-            linphone_core_iterate(core_);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::vector<LinphoneCall*> live;  // ending a call may call back into calls_
+        for (auto& [h, rec] : calls_)
+            if (rec->call && !ended(rec->call))
+                live.push_back(linphone_call_ref(rec->call));
+        for (LinphoneCall* call : live) {
+            endCall(call);
+            linphone_call_unref(call);
         }
-        if (linphone_core_get_global_state(core_) != LinphoneGlobalOff)
-            linphone_core_stop(core_);
+        iterateUntil([this] { return allCallsReleased() && allConferencesEnded(); }, deadline);
+        for (auto& [h, conf] : confs_) {
+            linphone_conference_unref(conf.conference);
+            releaseHandle(h);
+        }
+        confs_.clear();
         for (auto& [h, rec] : calls_) {
             finishRecording(*rec);
             if (rec->call)
@@ -868,18 +897,39 @@ private:
             releaseHandle(h);
         }
         calls_.clear();
+        byCall_.clear();
+
+        linphone_core_stop_async(core_);
+        iterateUntil([this] { return linphone_core_get_global_state(core_) == LinphoneGlobalOff; }, deadline);
+        if (linphone_core_get_global_state(core_) != LinphoneGlobalOff)
+            linphone_core_stop(core_);
         for (auto& [h, line] : lines_) {
             linphone_account_unref(line.account);
             releaseHandle(h);
         }
         lines_.clear();
-        for (auto& [h, conf] : confs_) {
-            linphone_conference_unref(conf.conference);
-            releaseHandle(h);
-        }
-        confs_.clear();
         linphone_core_unref(core_);
         core_ = nullptr;
+    }
+
+    // Iterates the core until done() or the deadline.
+    template <class Done>
+    void iterateUntil(Done done, Clock::time_point deadline)
+    {
+        while (!done() && Clock::now() < deadline) {
+            linphone_core_iterate(core_);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    bool allCallsReleased() const
+    {
+        return std::none_of(calls_.begin(), calls_.end(), [](const auto& c) { return c.second->call != nullptr; });
+    }
+
+    bool allConferencesEnded() const
+    {
+        return std::all_of(confs_.begin(), confs_.end(), [](const auto& c) { return c.second.ended; });
     }
 
     void wake()
@@ -906,8 +956,10 @@ private:
             sendKeepAlives();
 
             // Sleep until a command comes, SIP arrives or the next iteration is due.
-            if (sipFd_ < 0 || !socketStillOurs())
+            if (sipFd_ < 0 || !socketStillOurs()) {
                 sipFd_ = findUdpSocket(sipPort_);
+                closeUdpSocketsOnExec();  // the SIP stack opened a new socket
+            }
             pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {sipFd_, POLLIN, 0}};
             const int n = sipFd_ >= 0 ? 2 : 1;
             {
@@ -1010,6 +1062,25 @@ private:
                              std::to_string(handle) + "-" + std::to_string(rec.handle) + ".wav";
         linphone_call_params_set_record_file(params, rec.tempRecordPath.c_str());
         return params;
+    }
+
+    static bool ended(LinphoneCall* call)
+    {
+        const LinphoneCallState st = linphone_call_get_state(call);
+        return st == LinphoneCallEnd || st == LinphoneCallError || st == LinphoneCallReleased;
+    }
+
+    // Hangs up: BYE, or CANCEL before an answer.
+    //
+    // liblinphone 5.1 crashes ending a conference leg whose dialog has no
+    // complete contact address, which is the case for a leg placed on a line
+    // that was never registered (the program places legs only on a registered
+    // line). A talking leg that is held first (as the multi-party window does)
+    // has left the conference and ends safely either way.
+    static void endCall(LinphoneCall* call)
+    {
+        if (!ended(call))
+            linphone_call_terminate(call);
     }
 
     static bool running(LinphoneCall* call)
@@ -1152,6 +1223,7 @@ private:
             }
             break;
         case LinphoneCallStreamsRunning:
+            closeUdpSocketsOnExec();  // the media sockets of the call
             if (outputMuted_)
                 linphone_call_set_speaker_muted(call, TRUE);
             startRecordingIfRunning(*rec);
@@ -1211,6 +1283,19 @@ private:
             return;
         }
         emit(SIPX_EVENT_LINESTATE, &info);
+    }
+
+    static void onConferenceState(LinphoneCore* core, LinphoneConference* conference, LinphoneConferenceState state)
+    {
+        auto* self = static_cast<Instance*>(linphone_core_cbs_get_user_data(linphone_core_get_current_callbacks(core)));
+        if (!self)
+            return;
+        for (auto& [h, rec] : self->confs_)
+            if (rec.conference == conference)
+                rec.ended = rec.ended || state == LinphoneConferenceStateTerminated ||
+                            state == LinphoneConferenceStateDeleted ||
+                            state == LinphoneConferenceStateTerminationFailed ||
+                            state == LinphoneConferenceStateCreationFailed;
     }
 
     static void onMessage(LinphoneCore* core, LinphoneChatRoom*, LinphoneChatMessage* message)
@@ -1318,6 +1403,10 @@ public:
         if (!instance || sipUdpPort <= 0 || sipUdpPort > 65535)
             return SIPX_RESULT_INVALID_ARGS;
         std::lock_guard lock(g_instancesMutex);
+        // Held by anyone (another copy, another instance, a child process that
+        // inherited it): the SIP stack's own bind would share it silently.
+        if (!udpPortFree(sipUdpPort))
+            return SIPX_RESULT_FAILURE;
         auto inst = std::make_shared<Instance>();
         const std::string bind = bindAddress && std::strcmp(bindAddress, "0.0.0.0") != 0 ? bindAddress : "";
         if (!inst->start(sipUdpPort, rtpPortStart > 0 ? rtpPortStart : 8000,
@@ -1486,6 +1575,11 @@ public:
             return SIPX_RESULT_INVALID_ARGS;
         const std::string a = utf8(address);
         return onOwner(conference, [&](Instance& i) { return i.addToConference(conference, line, a, call); });
+    }
+
+    SIPX_RESULT sipxConferenceDestroy(SIPX_CONF conference) override
+    {
+        return onOwner(conference, [&](Instance& i) { return i.destroyConference(conference); });
     }
 
     SIPX_RESULT sipxAudioSetInputVolume(SIPX_INST instance, int level) override

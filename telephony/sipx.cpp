@@ -182,6 +182,11 @@ SIPX_RESULT sipxConferenceAdd(SIPX_CONF conference, SIPX_LINE line, const char* 
     return velkor::tel::sipxApi().sipxConferenceAdd(conference, line, address, call, takeFocus, display, security, sendLocation, options);
 }
 
+SIPX_RESULT sipxConferenceDestroy(SIPX_CONF conference)
+{
+    return velkor::tel::sipxApi().sipxConferenceDestroy(conference);
+}
+
 SIPX_RESULT sipxAudioSetInputVolume(SIPX_INST instance, int level)
 {
     return velkor::tel::sipxApi().sipxAudioSetInputVolume(instance, level);

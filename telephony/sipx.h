@@ -174,6 +174,8 @@ SIPX_RESULT sipxConferenceAdd(SIPX_CONF conference, SIPX_LINE line, const char* 
                               SIPX_CALL* call, int takeFocus, const void* display,
                               const void* security, int sendLocation,
                               const SIPX_CALL_OPTIONS* options);
+// Ends the conference (any call still in it ends too) and releases its handle.
+SIPX_RESULT sipxConferenceDestroy(SIPX_CONF conference);
 
 // ---- audio --------------------------------------------------------------------
 

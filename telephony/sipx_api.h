@@ -37,6 +37,7 @@ public:
     virtual SIPX_RESULT sipxConferenceHold(SIPX_CONF conference, int bridging) = 0;
     virtual SIPX_RESULT sipxConferenceUnhold(SIPX_CONF conference) = 0;
     virtual SIPX_RESULT sipxConferenceAdd(SIPX_CONF conference, SIPX_LINE line, const char* address, SIPX_CALL* call, int takeFocus, const void* display, const void* security, int sendLocation, const SIPX_CALL_OPTIONS* options) = 0;
+    virtual SIPX_RESULT sipxConferenceDestroy(SIPX_CONF conference) = 0;
     virtual SIPX_RESULT sipxAudioSetInputVolume(SIPX_INST instance, int level) = 0;
     virtual SIPX_RESULT sipxAudioMuteInput(SIPX_INST instance, int mute) = 0;
     virtual SIPX_RESULT sipxAudioMuteOutput(SIPX_INST instance, int mute) = 0;

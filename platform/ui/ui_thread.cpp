@@ -1,12 +1,13 @@
 #include "platform/ui/ui_thread.h"
 
 #include <QCoreApplication>
-#include <QEvent>
-#include <QObject>
+#include <QSocketNotifier>
 
 #include <deque>
 #include <future>
 #include <mutex>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace velkor::ui {
 
@@ -14,60 +15,20 @@ namespace {
 
 std::mutex g_mutex;
 std::deque<std::function<void()>> g_tasks;
+int g_wakeFd = -1;
 
-// One task per wake-up, so tasks interleave with the window's other events in
-// the order they were queued.
-void runOne()
+// Wakes the UI thread through an eventfd watched by a socket notifier there: a
+// worker hands over nothing but the queued task and one write, so no Qt object
+// crosses threads.
+void installWaker()
 {
-    std::function<void()> task;
-    {
-        std::lock_guard lock(g_mutex);
-        if (g_tasks.empty())
-            return;
-        task = std::move(g_tasks.front());
-        g_tasks.pop_front();
-    }
-    task();
+    g_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    auto* notifier = new QSocketNotifier(g_wakeFd, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { runPendingTasks(); });
 }
-
-// Qt hands the wake-up event over under a lock of its own that the thread
-// sanitizer cannot see; these marks tell it that the posting thread's writes
-// (the event it allocated) come before the UI thread's use and deletion.
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-char g_handOver;
-void markPosted() { __tsan_release(&g_handOver); }
-void markReceived() { __tsan_acquire(&g_handOver); }
-#else
-void markPosted() {}
-void markReceived() {}
-#endif
-
-// Receives the wake-up events on the UI thread (no other event reaches it).
-class Waker final : public QObject {
-public:
-    using QObject::QObject;
-    bool event(QEvent*) override
-    {
-        markReceived();
-        runOne();
-        return true;
-    }
-};
-
-// Made on the UI thread with each application object, before any worker can post.
-QObject* g_waker = nullptr;
-
-void makeWaker()
-{
-    g_waker = new Waker(QCoreApplication::instance());
-    QObject::connect(g_waker, &QObject::destroyed, [] { g_waker = nullptr; });
-}
+Q_COREAPP_STARTUP_FUNCTION(installWaker)
 
 } // namespace
-
-Q_COREAPP_STARTUP_FUNCTION(makeWaker)
 
 void postToUi(std::function<void()> task)
 {
@@ -75,9 +36,25 @@ void postToUi(std::function<void()> task)
         std::lock_guard lock(g_mutex);
         g_tasks.push_back(std::move(task));
     }
-    auto* wake = new QEvent(QEvent::User);
-    markPosted();
-    QCoreApplication::postEvent(g_waker, wake);
+    const eventfd_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_wakeFd, &one, sizeof one);
+}
+
+void runPendingTasks()
+{
+    eventfd_t count;
+    [[maybe_unused]] const ssize_t n = ::read(g_wakeFd, &count, sizeof count);
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard lock(g_mutex);
+            if (g_tasks.empty())
+                return;
+            task = std::move(g_tasks.front());
+            g_tasks.pop_front();
+        }
+        task();
+    }
 }
 
 bool sendToImpl(std::function<bool()> task)

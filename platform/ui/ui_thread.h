@@ -15,6 +15,8 @@ namespace velkor::ui {
 
 // Queues task to run on the user-interface thread, after the tasks queued before it.
 void postToUi(std::function<void()> task);
+// Runs the queued tasks now (UI thread only); the event loop does it by itself.
+void runPendingTasks();
 
 // Marks a window as alive for the WindowRefs made from it; owned by the window.
 class Lifeline {

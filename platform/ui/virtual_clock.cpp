@@ -2,6 +2,7 @@
 
 #include "platform/ui/dialog.h"
 #include "platform/ui/seams.h"
+#include "platform/ui/ui_thread.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -27,6 +28,12 @@ VirtualClock::~VirtualClock()
 }
 
 VirtualClock* VirtualClock::current() { return g_current; }
+
+void VirtualClock::deliverPending()
+{
+    runPendingTasks();
+    QCoreApplication::sendPostedEvents();
+}
 
 void VirtualClock::start(Dialog* d, int id, int intervalMs)
 {
@@ -55,10 +62,10 @@ void VirtualClock::advance(std::int64_t ms)
         QPointer<Dialog> d = next->dialog;
         const int id = next->id;
         d->fireTimer(id); // may start, stop or destroy timers: `next` is not used after this
-        QCoreApplication::sendPostedEvents();
+        deliverPending();
     }
     now_ = target;
-    QCoreApplication::sendPostedEvents();
+    deliverPending();
 }
 
 } // namespace velkor::ui

@@ -27,6 +27,9 @@ public:
     void advance(std::int64_t ms);
     std::int64_t nowMs() const { return now_; }
 
+    // Runs what is queued for the UI thread: handed-over tasks and posted events.
+    static void deliverPending();
+
     // Used by Dialog.
     void start(Dialog* d, int id, int intervalMs);
     void stop(Dialog* d, int id);

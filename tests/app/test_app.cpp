@@ -3,7 +3,9 @@
 #include "phone/main_window.h"
 #include "platform/single_instance.h"
 #include "skin/skin.h"
+#include "telephony/fake_sipx.h"
 #include "tests/support/seam_recorder.h"
+#include "tests/support/wait.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -14,20 +16,9 @@
 #include <chrono>
 
 using namespace velkor;
+using velkor::test::waitFor;
 
 namespace {
-
-template <class Cond>
-bool waitFor(Cond cond)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 QString uniqueLock()
 {
@@ -80,6 +71,8 @@ TEST(Application, FrontRequestRestoresAMinimisedLoginWindow)
 TEST(Application, ClosingTheMainWindowEndsTheProgramWithoutShowingTheLoginWindowAgain)
 {
     test::SeamRecorder seams;
+    tel::FakeSipx fake;
+    tel::ScopedSipxApi use(fake);
     login::CTellanDlg login(okVerifier(), phone::runMainWindow);
     bool mainSeen = false;
     bool loginHiddenUnderMain = false;
@@ -105,6 +98,7 @@ TEST(Application, ClosingTheMainWindowEndsTheProgramWithoutShowingTheLoginWindow
     EXPECT_TRUE(loginHiddenUnderMain);
     EXPECT_FALSE(login.isVisible());
     EXPECT_TRUE(waitFor([] { return login::CTellanDlg::workersRunning() == 0; }));
+    EXPECT_EQ(fake.callTexts("sipxUnInitialize").size(), 1u) << "the session ended with the window";
 }
 
 TEST(Skin, GivesFacesToCaptionlessButtonsAndStopsHarmlessly)

@@ -4,6 +4,7 @@
 #include "platform/ui/virtual_clock.h"
 #include "service/address.h"
 #include "tests/support/seam_recorder.h"
+#include "tests/support/wait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -20,24 +21,12 @@
 #include <mutex>
 
 using namespace velkor;
+using velkor::test::waitFor;
 using namespace velkor::login;
 using gbk::lit;
 using service::VerifyOutcome;
 
 namespace {
-
-// Processes events until cond holds; fails the test after a bound (the worker is a real thread).
-template <class Cond>
-bool waitFor(Cond cond)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // A verifier the test controls: records requests, answers with a scripted result,
 // optionally held until released.

@@ -145,7 +145,7 @@ TEST(Dialog, PostedMessagesArriveInOrderOnTheWindowsThread)
     });
     t.join();
     EXPECT_TRUE(got.empty());
-    QCoreApplication::sendPostedEvents();
+    VirtualClock::deliverPending();
     EXPECT_EQ(got, (std::vector<int>{5503, 5502, 5501}));
 }
 
@@ -180,7 +180,7 @@ TEST(Dialog, MessagesToAWindowThatHasGoneReachNothing)
     const WindowRef<Dialog> ref = d->ref();
     d->postMessage(kWmCallRinging);
     delete d;
-    QCoreApplication::sendPostedEvents();
+    VirtualClock::deliverPending();
     std::atomic<long> sent{-1};
     std::thread t([&] { sent = Dialog::sendMessage(ref, kWmCallRinging); });
     while (sent == -1)

@@ -1,5 +1,7 @@
 #include "sip_peer.h"
 
+#include "telephony/udp_port.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -12,10 +14,40 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
 namespace velkor::tel::test {
+
+std::vector<int> udpPortsHeldBy(pid_t pid)
+{
+    // Socket inodes of the process...
+    std::set<std::string> inodes;
+    const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(fdDir, ec)) {
+        std::error_code ec2;
+        const std::string target = std::filesystem::read_symlink(e.path(), ec2).string();
+        if (target.rfind("socket:[", 0) == 0)
+            inodes.insert(target.substr(8, target.size() - 9));
+    }
+    // ...looked up in the UDP tables: "sl local rem st queues tr retr uid timeout inode".
+    std::vector<int> ports;
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream f(table);
+        std::string line;
+        std::getline(f, line);
+        while (std::getline(f, line)) {
+            std::istringstream in(line);
+            std::string sl, local, remote, st, queues, tr, retr, uid, timeout, inode;
+            in >> sl >> local >> remote >> st >> queues >> tr >> retr >> uid >> timeout >> inode;
+            if (inodes.count(inode))
+                ports.push_back(static_cast<int>(std::stol(local.substr(local.rfind(':') + 1), nullptr, 16)));
+        }
+    }
+    return ports;
+}
 
 int freeUdpPort()
 {
@@ -51,7 +83,8 @@ SippPeer::SippPeer(const std::string& scenario, int port, const std::vector<std:
     argv.push_back(nullptr);
     const std::string out = dir_ + "/screen.log";
     // fork/exec rather than posix_spawn: the child must die with the test
-    // process, or a crashed test leaves SIPp holding its ports.
+    // process, or a crashed test leaves SIPp holding its ports. Only what
+    // async-signal-safe calls need runs between fork and exec.
     const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
@@ -63,23 +96,25 @@ SippPeer::SippPeer(const std::string& scenario, int port, const std::vector<std:
         dup2(in, 0);
         dup2(log, 1);
         dup2(log, 2);
+        // Nothing else of the test process goes along (the engine's sockets
+        // would stay bound for as long as SIPp runs).
+        close_range(3, ~0U, 0);
         if (chdir(dir_.c_str()) != 0)
             _exit(127);
         execv("/usr/bin/sipp", argv.data());
         _exit(127);
     }
-    // SIPp binds its port within a few milliseconds; wait until it does.
-    for (int i = 0; i < 200 && pid_ > 0; ++i) {
-        const int s = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        const bool taken = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
-        close(s);
-        if (taken)
+    // SIPp binds its port within milliseconds (longer on a loaded machine);
+    // watch the socket table rather than probe the port, which could take it
+    // away from SIPp.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && udpSocketsOnPort(port) < 1 && std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid_, &earlyStatus_, WNOHANG) == pid_) {  // SIPp gave up (port taken, bad scenario)
+            pid_ = -1;
+            exitedEarly_ = true;
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
@@ -96,6 +131,8 @@ SippPeer::~SippPeer()
 
 std::optional<int> SippPeer::wait(std::chrono::milliseconds timeout)
 {
+    if (exitedEarly_)
+        return WIFEXITED(earlyStatus_) ? WEXITSTATUS(earlyStatus_) : 128 + WTERMSIG(earlyStatus_);
     if (pid_ <= 0)
         return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -124,10 +161,35 @@ std::string SippPeer::messages() const
     return ss.str();
 }
 
+bool SippPeer::waitUntil(const std::function<bool(const std::string&)>& pred, std::chrono::milliseconds timeout) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (pred(messages()))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool SippPeer::waitForMessage(const std::string& text, int n, std::chrono::milliseconds timeout) const
+{
+    return waitUntil([&](const std::string& m) { return findNth(m, text, n) != std::string::npos; }, timeout);
+}
+
+size_t findNth(const std::string& s, const std::string& text, int n)
+{
+    size_t pos = s.find(text);
+    for (int i = 1; i < n && pos != std::string::npos; ++i)
+        pos = s.find(text, pos + text.size());
+    return pos;
+}
+
 bool EventLog::listener(SIPX_EVENT_CATEGORY category, void* info, void* user)
 {
     auto* self = static_cast<EventLog*>(user);
-    Event e {category, 0, 0, 0, {}};
+    Event e {category, 0, 0, 0, {}, std::chrono::steady_clock::now()};
     if (category == SIPX_EVENT_CALLSTATE) {
         auto* i = static_cast<SIPX_CALLSTATE_INFO*>(info);
         e.handle = i->call;
@@ -165,6 +227,15 @@ bool EventLog::waitCall(SIPX_CALL call, int32_t code, std::chrono::milliseconds 
 {
     return waitFor([&](const Event& e) { return e.category == SIPX_EVENT_CALLSTATE && e.handle == call && e.code == code; },
                    timeout);
+}
+
+std::optional<Event> EventLog::callEvent(SIPX_CALL call, int32_t code) const
+{
+    std::lock_guard lock(mutex_);
+    for (const auto& e : events_)
+        if (e.category == SIPX_EVENT_CALLSTATE && e.handle == call && e.code == code)
+            return e;
+    return std::nullopt;
 }
 
 bool EventLog::waitLine(int32_t code, std::chrono::milliseconds timeout)

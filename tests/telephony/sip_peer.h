@@ -20,6 +20,12 @@ namespace velkor::tel::test {
 // A loopback UDP port that nobody was bound to a moment ago.
 int freeUdpPort();
 
+// Where the n-th occurrence (from 1) of text starts in s, or npos.
+size_t findNth(const std::string& s, const std::string& text, int n);
+
+// Local ports of the UDP sockets the process holds (its open descriptors).
+std::vector<int> udpPortsHeldBy(pid_t pid);
+
 // Path of a scenario file in tests/telephony/sipp.
 std::string scenarioPath(const std::string& name);
 
@@ -35,10 +41,18 @@ public:
     std::optional<int> wait(std::chrono::milliseconds timeout);
     // The SIP messages SIPp sent and received so far.
     std::string messages() const;
+    // Waits until pred(messages) holds; false on time-out.
+    bool waitUntil(const std::function<bool(const std::string&)>& pred,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    // Waits until the messages hold text at least n times.
+    bool waitForMessage(const std::string& text, int n = 1,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     int port() const { return port_; }
 
 private:
     pid_t pid_ = -1;
+    bool exitedEarly_ = false;  // SIPp ended before it bound its port
+    int earlyStatus_ = 0;
     int port_;
     std::string dir_;
     std::string log_;
@@ -50,6 +64,7 @@ struct Event {
     int32_t code;
     int32_t cause;
     std::string text;
+    std::chrono::steady_clock::time_point at;  // when the engine reported it
 };
 
 // Listener of the tests: records every event with its data.
@@ -62,6 +77,8 @@ public:
     bool waitFor(const std::function<bool(const Event&)>& pred, std::chrono::milliseconds timeout);
     bool waitCall(SIPX_CALL call, int32_t code, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool waitLine(int32_t code, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The first event of the call with the code (category 0), if any.
+    std::optional<Event> callEvent(SIPX_CALL call, int32_t code) const;
     std::vector<Event> events() const;
     // Codes of the call's events in order.
     std::vector<int32_t> callCodes(SIPX_CALL call) const;
