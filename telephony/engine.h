@@ -33,6 +33,9 @@ struct EngineSettings {
     // Every call keeps its audio when another one is answered or placed (by
     // default a new call puts the one in progress on hold).
     bool sharedMediaResources = false;
+    // A call from a caller who has another call here in progress is taken too
+    // (by default the engine refuses it as a duplicate with 486).
+    bool acceptDuplicateCalls = false;
     // Folder of the recordings in progress (moved to their names when they
     // end); empty: $TMPDIR or /tmp.
     std::string recordTempDir;

@@ -763,6 +763,7 @@ private:
             "use_rfc2833=1\n"
             "use_info=0\n"
             "inc_timeout=180\n"
+            + std::string(settings_.acceptDuplicateCalls ? "reject_duplicated_calls=0\n" : "") +
             "register_only_when_network_is_up=0\n"
             "auto_net_state_mon=0\n"
             "[rtp]\n"

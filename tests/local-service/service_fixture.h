@@ -81,7 +81,12 @@ protected:
     }
     void TearDown() override
     {
-        if (HasFailure()) {
+        if (!HasFailure()) {
+            // The programs are sanitizer builds in a sanitizer build: their
+            // findings (leaks are told when they end) fail the test too.
+            service.stop();
+            EXPECT_EQ(service.sanitizerReports(), "");
+        } else {
             std::string events;
             for (const auto& l : service.farEndEvents())
                 events += "  " + l + "\n";
@@ -138,15 +143,31 @@ public:
     }
 
     // Waits for the event; false after the time-out.
-    bool waitCall(SIPX_CALL c, int32_t code, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    bool waitCall(SIPX_CALL c, int32_t code, std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
         return waitFor([&] { return find(c, code) != nullptr; }, timeout);
     }
-    bool waitLine(int32_t code, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    // Waits for a line event, among those after the first `from` ones.
+    bool waitLine(int32_t code, std::chrono::milliseconds timeout = std::chrono::seconds(10), size_t from = 0)
     {
         return waitFor([&] {
-            for (int32_t l : lineCodes_)
-                if (l == code)
+            for (size_t i = from; i < lineCodes_.size(); ++i)
+                if (lineCodes_[i] == code)
+                    return true;
+            return false;
+        }, timeout);
+    }
+    size_t lineEventCount()
+    {
+        std::lock_guard lock(mutex_);
+        return lineCodes_.size();
+    }
+    // Waits for a call from elsewhere (category 0, code 1000).
+    bool waitIncoming(std::chrono::milliseconds timeout)
+    {
+        return waitFor([&] {
+            for (const auto& e : calls_)
+                if (e.code == SIPX_CALLSTATE_INCOMING)
                     return true;
             return false;
         }, timeout);

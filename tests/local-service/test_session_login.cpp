@@ -7,6 +7,7 @@
 
 #include "login/login_window.h"
 #include "platform/gbk.h"
+#include "platform/ui/ui_thread.h"
 #include "service/address.h"
 #include "service/exchange.h"
 #include "settings/settings_files.h"
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 
 using namespace velkor;
 using namespace velkor::local;
@@ -27,9 +29,10 @@ using gbk::lit;
 
 namespace {
 
-// Processes events until cond holds or the time is up.
+// Processes events (and with them the hand-overs to the UI thread) until
+// cond holds or the time is up.
 template <class Cond>
-bool waitFor(Cond cond, std::chrono::milliseconds timeout = 10s)
+bool waitFor(Cond cond, std::chrono::milliseconds timeout = 20s)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (!cond()) {
@@ -40,7 +43,7 @@ bool waitFor(Cond cond, std::chrono::milliseconds timeout = 10s)
     return true;
 }
 
-struct SessionTest : LocalServiceTest {
+struct WholeSession : LocalServiceTest {
     WorkingFolder folder;
     velkor::test::SeamRecorder seams;
     std::vector<login::HandOver> handOvers;
@@ -86,7 +89,7 @@ struct Host : tel::SessionHost {
 
 } // namespace
 
-TEST_F(SessionTest, RefusedLoginsShowTheServicesAnswer)
+TEST_F(WholeSession, RefusedLoginsShowTheServicesAnswer)
 {
     struct Case {
         const char* account;
@@ -106,7 +109,7 @@ TEST_F(SessionTest, RefusedLoginsShowTheServicesAnswer)
     EXPECT_TRUE(handOvers.empty());
 }
 
-TEST_F(SessionTest, LoginRegisterCallDigitsHangUpAndTheLowerBalance)
+TEST_F(WholeSession, LoginRegisterCallDigitsHangUpAndTheLowerBalance)
 {
     QTest::mouseClick(dlg->control(login::kSaveAccount), Qt::LeftButton);
     logIn("demo1001", "1234");
@@ -119,9 +122,8 @@ TEST_F(SessionTest, LoginRegisterCallDigitsHangUpAndTheLowerBalance)
     EXPECT_EQ(account.sipServer, service.sipServer());
 
     Host host;
-    tel::SipSession session(host, [](std::function<void()> task) {
-        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
-    });
+    // The hand-over the main window uses.
+    tel::SipSession session(host, [](std::function<void()> task) { ui::postToUi(std::move(task)); });
     session.account = {account.sipUser, account.password, account.sipServer, account.sipServerHost,
                        account.sipServerPort};
     session.start();

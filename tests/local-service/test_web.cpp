@@ -20,7 +20,7 @@ using service::VerifyOutcome;
 
 namespace {
 
-struct WebTest : ::testing::Test {
+struct LocalWeb : ::testing::Test {
     AccountStore store{*loadAccounts(std::string(std::getenv("VELKOR_SOURCE_DIR")) +
                                      "/tools/local-service/accounts.txt")};
     WebService web{store, "127.0.0.1:5070"};
@@ -52,7 +52,7 @@ struct WebTest : ::testing::Test {
 
 } // namespace
 
-TEST_F(WebTest, EveryDemoAccountGetsItsReply)
+TEST_F(LocalWeb, EveryDemoAccountGetsItsReply)
 {
     struct Case {
         std::string id, password;
@@ -91,7 +91,7 @@ TEST_F(WebTest, EveryDemoAccountGetsItsReply)
     EXPECT_EQ(login("demo1001", "12345", "2.53").outcome, VerifyOutcome::WrongPassword);
 }
 
-TEST_F(WebTest, BalanceFollowsTheReportedCalls)
+TEST_F(LocalWeb, BalanceFollowsTheReportedCalls)
 {
     auto balance = [&](const std::string& id, const std::string& pw) {
         return service::queryBalance(base, id, pw, o);
@@ -131,7 +131,7 @@ TEST_F(WebTest, BalanceFollowsTheReportedCalls)
     EXPECT_NE(page->body.find("<td>0123456</td><td>61</td><td>0.20</td>"), std::string::npos);
 }
 
-TEST_F(WebTest, PagesAreUtf8HtmlWithoutAccountData)
+TEST_F(LocalWeb, PagesAreUtf8HtmlWithoutAccountData)
 {
     httplib::Client client("127.0.0.1", web.port());
     for (auto path : {service::page::registration, service::page::password, service::page::account,
@@ -155,7 +155,7 @@ TEST_F(WebTest, PagesAreUtf8HtmlWithoutAccountData)
     EXPECT_EQ(client.Get("/nothing.php")->status, 404);
 }
 
-TEST_F(WebTest, TopUpFormAddsToTheBalance)
+TEST_F(LocalWeb, TopUpFormAddsToTheBalance)
 {
     httplib::Client client("127.0.0.1", web.port());
     // The form of a UTF-8 page sends UTF-8.

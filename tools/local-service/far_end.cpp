@@ -6,6 +6,7 @@
 #include "tools/local-service/prompt.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 namespace velkor::local {
@@ -45,7 +46,11 @@ bool FarEnd::start(std::string* error)
     s.nullSoundCardOnly = true;  // never the machine's own speaker and microphone
     s.nullCapturePrompt = options_.prompt;
     s.nullCaptureEcho = true;
-    s.sharedMediaResources = true;  // the calls of a three-party call all keep their audio
+    // The three calls of a three-party call come from one caller at once, and
+    // all keep their audio.
+    s.sharedMediaResources = true;
+    s.acceptDuplicateCalls = true;
+    s.verboseLog = std::getenv("VELKOR_FAR_END_LOG") != nullptr;  // the SIP stack's own log
     tel::setEngineSettings(s);
     const std::string bind = "127.0.0.1";
     if (sipxInitialize(&instance_, options_.sipPort, -1, -1, options_.rtpPort, 64, "farend", bind.c_str(), 0) !=

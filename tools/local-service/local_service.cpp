@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -364,12 +365,13 @@ bool LocalService::startSipServer(std::string* error)
             *error = why;
         return false;
     }
-    sipPid_ = spawn({options_.kamailio, "-DD", "-E", "-f", options_.configDir + "/kamailio.cfg",
-                     "-l", "udp:127.0.0.1:" + std::to_string(sipPort_), "-Y", path("run"), "-w", tempDir_,
-                     "-m", "32", "-M", "4",
-                     "-A", "DBURL=\"text://" + path("db") + "\"",
-                     "-A", "FAREND=\"sip:127.0.0.1:" + std::to_string(farEndPort_) + "\""},
-                    path("sip.log"), false);
+    std::vector<std::string> args = {options_.kamailio, "-DD", "-E", "-f", options_.configDir + "/kamailio.cfg",
+                                     "-l", "udp:127.0.0.1:" + std::to_string(sipPort_), "-Y", path("run"),
+                                     "-w", tempDir_, "-m", "32", "-M", "4",
+                                     "-A", "DBURL=\"text://" + path("db") + "\"",
+                                     "-A", "FAREND=\"sip:127.0.0.1:" + std::to_string(farEndPort_) + "\"",
+                                     "-A", "EXPIRES=" + std::to_string(std::max(options_.registrationExpiry, 5))};
+    sipPid_ = spawn(args, path("sip.log"), false);
     if (sipPid_ <= 0) {
         if (error)
             *error = "cannot run " + options_.kamailio + " (is the kamailio package installed?)";
@@ -443,9 +445,13 @@ void LocalService::stop()
     terminate(farEndPid_);
     terminate(sipPid_);
     terminate(webPid_);
-    if (!tempDir_.empty() && !options_.keepTempDir) {
-        std::error_code ec;
-        fs::remove_all(tempDir_, ec);
+    if (!tempDir_.empty()) {
+        for (const char* program : {"web", "sip", "far-end"})
+            lastLogs_[program] = readFile(path(std::string(program) + ".log"));
+        if (!options_.keepTempDir) {
+            std::error_code ec;
+            fs::remove_all(tempDir_, ec);
+        }
     }
     tempDir_.clear();
 }
@@ -502,7 +508,22 @@ std::string LocalService::digitsHeard(int call) const
 
 std::string LocalService::log(const std::string& program) const
 {
-    return tempDir_.empty() ? std::string() : readFile(path(program + ".log"));
+    if (!tempDir_.empty())
+        return readFile(path(program + ".log"));
+    auto it = lastLogs_.find(program);
+    return it == lastLogs_.end() ? std::string() : it->second;
+}
+
+std::string LocalService::sanitizerReports() const
+{
+    std::string out;
+    for (const char* program : {"web", "far-end"}) {
+        std::istringstream in(log(program));
+        for (std::string l; std::getline(in, l);)
+            if (l.find("Sanitizer") != std::string::npos || l.find("runtime error:") != std::string::npos)
+                out += std::string(program) + ": " + l + "\n";
+    }
+    return out;
 }
 
 } // namespace velkor::local

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ struct LocalServiceOptions {
     std::string prompt;
     std::chrono::milliseconds ringTime{1000};
     std::chrono::milliseconds hangUpAfter{5000};
+    // The longest registration the SIP server grants (seconds, at least 5):
+    // a client notices a stopped SIP server only when it refreshes.
+    int registrationExpiry = 3600;
     // The programs' output also goes to our own stdout (else only to their
     // log files in the temporary folder).
     bool showOutput = false;
@@ -74,7 +78,10 @@ public:
     const LocalServiceOptions& options() const { return options_; }
 
     // The SIP server alone, to take it away in the middle of a session and
-    // bring it back (registrations are lost, as on a real restart).
+    // bring it back (registrations are lost, as on a real restart). A client
+    // notices a server that is gone only when a request of its own times out:
+    // the engine's registration refresh (before registrationExpiry is over)
+    // fails 32 s after it was sent.
     void stopSipServer();
     bool startSipServer(std::string* error = nullptr);
     bool sipServerRunning() const { return sipPid_ > 0; }
@@ -90,8 +97,12 @@ public:
     // The digits call N of the far end has heard so far, in order.
     std::string digitsHeard(int call) const;
 
-    // What a program wrote: "web", "sip" or "far-end".
+    // What a program wrote: "web", "sip" or "far-end" (after stop(): what
+    // they wrote until they ended).
     std::string log(const std::string& program) const;
+    // Lines of sanitizer reports in the web server's and far end's output
+    // (their sanitizer builds); complete after stop().
+    std::string sanitizerReports() const;
 
 private:
     bool fail(std::string* error, const std::string& why);
@@ -104,6 +115,7 @@ private:
     std::string tempDir_;
     int webPort_ = 0, sipPort_ = 0, farEndPort_ = 0, farEndRtpPort_ = 0;
     pid_t webPid_ = -1, sipPid_ = -1, farEndPid_ = -1;
+    std::map<std::string, std::string> lastLogs_;  // kept when the folder goes
 };
 
 // Ports nobody was bound to a moment ago, on 127.0.0.1.
