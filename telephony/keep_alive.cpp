@@ -1,11 +1,9 @@
 #include "telephony/keep_alive.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -42,39 +40,6 @@ std::string randomToken(std::size_t n)
     for (auto& c : s)
         c = digits[pick(gen)];
     return s;
-}
-
-int findUdpSocket(int port)
-{
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int found = -1;
-    while (dirent* e = readdir(dir)) {
-        char* end = nullptr;
-        const long fd = std::strtol(e->d_name, &end, 10);
-        if (end == e->d_name || *end != '\0' || fd == dirfd(dir))
-            continue;
-        struct stat st {};
-        if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode))
-            continue;
-        int type = 0;
-        socklen_t len = sizeof type;
-        if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_DGRAM)
-            continue;
-        sockaddr_storage ss {};
-        len = sizeof ss;
-        if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
-            continue;
-        if (ss.ss_family != AF_INET)
-            continue;
-        if (ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port) == port) {
-            found = static_cast<int>(fd);
-            break;
-        }
-    }
-    closedir(dir);
-    return found;
 }
 
 std::string localAddressFor(const std::string& host, int port)

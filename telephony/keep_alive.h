@@ -1,6 +1,6 @@
-// SIP OPTIONS keep-alive: the request text and the engine's own UDP socket it
-// is sent from (the server sees the line's address and port, which is what
-// keeps a NAT binding open).
+// SIP OPTIONS keep-alive: the request text and the local address it is sent
+// from (the engine sends it from its own SIP socket, see udp_port.h: the
+// server sees the line's address and port, which keeps a NAT binding open).
 #pragma once
 
 #include <string>
@@ -24,9 +24,6 @@ std::string buildOptionsRequest(const OptionsRequest& r);
 
 // A token of n random letters and digits.
 std::string randomToken(std::size_t n);
-
-// The file descriptor of this process's IPv4 UDP socket bound to port, or -1.
-int findUdpSocket(int port);
 
 // The local IPv4 address the system would send from to host:port (dotted), or
 // "127.0.0.1" when there is no route.

@@ -379,7 +379,7 @@ public:
             return SIPX_RESULT_FAILURE;
         }
         bind(*rec, call);
-        closeUdpSocketsOnExec();  // the call's media sockets
+        closeMediaSocketsOnExec(call);
         return SIPX_RESULT_SUCCESS;
     }
 
@@ -585,7 +585,8 @@ public:
         linphone_address_unref(to);
         linphone_call_params_unref(params);
         *out = handle;
-        closeUdpSocketsOnExec();
+        if (rec->call)
+            closeMediaSocketsOnExec(rec->call);
         if (!rec->call) {
             sendCallEnded(*rec, 0);
             return SIPX_RESULT_FAILURE;
@@ -848,8 +849,9 @@ private:
         // share our SIP traffic.
         if (udpSocketsOnPort(udpPort) > 1)
             return false;
-        closeUdpSocketsOnExec();
         sipPort_ = udpPort;
+        sipFd_ = findUdpSocket(udpPort);
+        setCloseOnExec(sipFd_);
         return true;
     }
 
@@ -1008,9 +1010,9 @@ private:
             sendKeepAlives();
 
             // Sleep until a command comes, SIP arrives or the next iteration is due.
-            if (sipFd_ < 0 || !socketStillOurs()) {
+            if (sipFd_ < 0 || !socketStillOurs()) {  // the SIP stack opened a new socket
                 sipFd_ = findUdpSocket(sipPort_);
-                closeUdpSocketsOnExec();  // the SIP stack opened a new socket
+                setCloseOnExec(sipFd_);
             }
             pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {sipFd_, POLLIN, 0}};
             const int n = sipFd_ >= 0 ? 2 : 1;
@@ -1133,6 +1135,19 @@ private:
     {
         if (!ended(call))
             linphone_call_terminate(call);
+    }
+
+    // Marks the RTP and RTCP sockets of the call's streams close-on-exec, so
+    // that a child process started during the call does not hold them.
+    static void closeMediaSocketsOnExec(LinphoneCall* call)
+    {
+        for (int i = 0; i < linphone_call_get_stream_count(call); ++i) {
+            RtpTransport* t = linphone_call_get_meta_rtp_transport(call, i);
+            if (t && t->session) {
+                setCloseOnExec(rtp_session_get_rtp_socket(t->session));
+                setCloseOnExec(rtp_session_get_rtcp_socket(t->session));
+            }
+        }
     }
 
     static bool running(LinphoneCall* call)
@@ -1275,7 +1290,7 @@ private:
             }
             break;
         case LinphoneCallStreamsRunning:
-            closeUdpSocketsOnExec();  // the media sockets of the call
+            closeMediaSocketsOnExec(call);
             if (outputMuted_)
                 linphone_call_set_speaker_muted(call, TRUE);
             startRecordingIfRunning(*rec);

@@ -4,12 +4,13 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace velkor::tel {
 
@@ -29,13 +30,13 @@ bool udpPortFree(int port)
 
 namespace {
 
-// Sockets of one /proc/net table bound to port; -1 when it cannot be read.
-int countInTable(const char* path, int port)
+// Inodes of the sockets of one /proc/net table bound to port; false when the
+// table cannot be read.
+bool socketsOnPort(const char* path, int port, std::vector<unsigned long>* inodes)
 {
     FILE* f = std::fopen(path, "re");
     if (!f)
-        return -1;
-    int count = 0;
+        return false;
     char line[512];
     bool header = true;
     while (std::fgets(line, sizeof line, f)) {
@@ -43,56 +44,67 @@ int countInTable(const char* path, int port)
             header = false;
             continue;
         }
-        // "  sl  local_address ..." : the local address is the second field,
-        // "HEXADDR:HEXPORT".
+        // "sl local_address rem_address st queues tr retrnsmt uid timeout inode ...",
+        // the local address as HEXADDR:HEXPORT.
         char local[64] = {};
-        if (std::sscanf(line, "%*s %63s", local) != 1)
+        unsigned long inode = 0;
+        if (std::sscanf(line, "%*s %63s %*s %*s %*s %*s %*s %*s %*s %lu", local, &inode) != 2)
             continue;
         const char* colon = std::strrchr(local, ':');
         if (colon && std::strtol(colon + 1, nullptr, 16) == port)
-            ++count;
+            inodes->push_back(inode);
     }
     std::fclose(f);
-    return count;
+    return true;
 }
 
 } // namespace
 
 int udpSocketsOnPort(int port)
 {
-    const int v4 = countInTable("/proc/net/udp", port);
-    if (v4 < 0)
+    std::vector<unsigned long> inodes;
+    if (!socketsOnPort("/proc/net/udp", port, &inodes))
         return -1;
-    const int v6 = countInTable("/proc/net/udp6", port);
-    return v4 + (v6 > 0 ? v6 : 0);  // no udp6 table: IPv6 is off
+    socketsOnPort("/proc/net/udp6", port, &inodes);  // no table: IPv6 is off
+    return static_cast<int>(inodes.size());
 }
 
-void closeUdpSocketsOnExec()
+int findUdpSocket(int port)
 {
+    std::vector<unsigned long> inodes;
+    socketsOnPort("/proc/net/udp", port, &inodes);
+    socketsOnPort("/proc/net/udp6", port, &inodes);
+    if (inodes.empty())
+        return -1;
     DIR* dir = opendir("/proc/self/fd");
     if (!dir)
-        return;
+        return -1;
+    int found = -1;
     while (dirent* e = readdir(dir)) {
         char* end = nullptr;
-        const long n = std::strtol(e->d_name, &end, 10);
-        if (end == e->d_name || *end != '\0' || n == dirfd(dir))
+        const long fd = std::strtol(e->d_name, &end, 10);
+        if (end == e->d_name || *end != '\0')
             continue;
-        const int fd = static_cast<int>(n);
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
-            continue;
-        int type = 0, domain = 0;
-        socklen_t len = sizeof type;
-        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_DGRAM)
-            continue;
-        len = sizeof domain;
-        if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) != 0 || (domain != AF_INET && domain != AF_INET6))
-            continue;
-        const int flags = fcntl(fd, F_GETFD);
-        if (flags >= 0 && !(flags & FD_CLOEXEC))
-            fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+        char target[64] = {};
+        const ssize_t n = readlinkat(dirfd(dir), e->d_name, target, sizeof target - 1);
+        unsigned long inode = 0;
+        if (n > 0 && std::sscanf(target, "socket:[%lu]", &inode) == 1 &&
+            std::find(inodes.begin(), inodes.end(), inode) != inodes.end()) {
+            found = static_cast<int>(fd);
+            break;
+        }
     }
     closedir(dir);
+    return found;
+}
+
+void setCloseOnExec(int fd)
+{
+    if (fd < 0)
+        return;
+    const int flags = fcntl(fd, F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC))
+        fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
 }
 
 } // namespace velkor::tel

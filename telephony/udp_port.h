@@ -1,7 +1,7 @@
 // The engine's hold on its UDP ports: whether a port is free machine-wide
-// (whatever reuse options its holders set), and keeping the engine's sockets
-// out of child processes, which would otherwise hold the ports after the
-// program ends.
+// (whatever reuse options its holders set), finding the engine's own socket
+// of a port, and keeping the engine's sockets out of child processes, which
+// would otherwise hold the ports after the program ends.
 #pragma once
 
 namespace velkor::tel {
@@ -15,8 +15,13 @@ bool udpPortFree(int port);
 // from /proc/net; -1 when it cannot be read.
 int udpSocketsOnPort(int port);
 
-// Marks every UDP socket of this process close-on-exec. The SIP stack and
-// the media streams open theirs without the flag.
-void closeUdpSocketsOnExec();
+// The descriptor of this process's UDP socket bound to port, or -1. It is
+// found through /proc (the socket's inode), with no call on any descriptor:
+// other threads own most of them and may close or reuse them meanwhile.
+int findUdpSocket(int port);
+
+// Marks the descriptor close-on-exec (nothing for -1). The SIP stack and the
+// media streams open their sockets without the flag.
+void setCloseOnExec(int fd);
 
 } // namespace velkor::tel

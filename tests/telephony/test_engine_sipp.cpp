@@ -533,10 +533,18 @@ TEST_F(EngineTest, RecordingWritesAWavFileOfTheCallsLength)
     EXPECT_EQ(w.rate, 8000);
     EXPECT_EQ(w.bits, 16);
     EXPECT_GT(shortest, 1.0);  // the call did talk for a while after the start
-    // A media clock running late on a loaded machine may leave the file short
-    // of the end by a little; never longer than the time it was recording.
+    // Never longer than the time it was recording: the media clock does not
+    // run ahead of real time.
     EXPECT_LE(w.seconds, longest + 0.05);
+    // A media clock running late on a loaded machine leaves the file short of
+    // the end by a little. Under ThreadSanitizer (several times slower) on a
+    // busy machine the media cannot keep real time at all, and the file holds
+    // only the sound that was processed.
+#if defined(__SANITIZE_THREAD__)
+    EXPECT_GT(w.seconds, 0.1);
+#else
     EXPECT_GE(w.seconds, shortest - 0.3);
+#endif
     sipxCallDestroy(&call);
     if (!HasFailure())
         std::filesystem::remove_all(dir);

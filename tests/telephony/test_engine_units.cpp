@@ -1,6 +1,7 @@
 // Pure parts of the engine: microphone gain, level meter mapping, the OPTIONS request.
 #include "telephony/engine.h"
 #include "telephony/keep_alive.h"
+#include "telephony/udp_port.h"
 
 #include <gtest/gtest.h>
 
