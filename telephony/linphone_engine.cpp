@@ -54,6 +54,8 @@ constexpr auto kIterateInterval = std::chrono::milliseconds(20);
 constexpr auto kIdleIterateInterval = std::chrono::milliseconds(50);
 // Longest wait of a shutdown for calls to end and the core to stop.
 constexpr auto kShutdownWait = std::chrono::milliseconds(3000);
+// Time for the SIP stack's deferred frees of released calls and conferences.
+constexpr auto kDeferredFreeWait = std::chrono::milliseconds(50);
 
 std::mutex g_settingsMutex;
 EngineSettings g_settings;
@@ -957,6 +959,9 @@ private:
         calls_.clear();
         byCall_.clear();
 
+        // What was let go of above is freed by tasks the SIP stack runs a
+        // moment later; a core stopped before that keeps it for good.
+        iterateUntil([] { return false; }, std::min(deadline, Clock::now() + kDeferredFreeWait));
         linphone_core_stop_async(core_);
         iterateUntil([this] { return linphone_core_get_global_state(core_) == LinphoneGlobalOff; }, deadline);
         if (linphone_core_get_global_state(core_) != LinphoneGlobalOff)

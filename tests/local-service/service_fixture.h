@@ -25,6 +25,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velkor::local::test {
@@ -74,6 +75,8 @@ private:
 
 class LocalServiceTest : public ::testing::Test {
 protected:
+    explicit LocalServiceTest(LocalServiceOptions options = testOptions()) : service(std::move(options)) {}
+
     void SetUp() override
     {
         std::string error;
@@ -94,7 +97,7 @@ protected:
         }
     }
 
-    LocalService service{testOptions()};
+    LocalService service;
 };
 
 struct CallEvent {
