@@ -4,6 +4,9 @@
 #include <cstring>
 #include <iconv.h>
 
+#include <string>
+#include <vector>
+
 namespace velkor::gbk {
 
 std::size_t find(std::string_view s, char c, std::size_t from)
@@ -66,12 +69,44 @@ std::string questionMark(const char* toCode)
     return "?";
 }
 
+// This thread's conversion descriptors, opened once per pair of code pages:
+// opening one loads the code page's module and closing it unloads it again,
+// which would otherwise happen at every text of every window.
+class Descriptors {
+public:
+    ~Descriptors()
+    {
+        for (auto& e : open_)
+            iconv_close(e.cd);
+    }
+    iconv_t get(const char* fromCode, const char* toCode)
+    {
+        for (auto& e : open_)
+            if (e.from == fromCode && e.to == toCode) {
+                iconv(e.cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+                return e.cd;
+            }
+        iconv_t cd = iconv_open(toCode, fromCode);
+        if (cd != reinterpret_cast<iconv_t>(-1))
+            open_.push_back({fromCode, toCode, cd});
+        return cd;
+    }
+
+private:
+    struct Entry {
+        std::string from, to;
+        iconv_t cd;
+    };
+    std::vector<Entry> open_;
+};
+
 } // namespace
 
 Recoded convert(std::string_view in, const char* fromCode, const char* toCode)
 {
     Recoded r;
-    iconv_t cd = iconv_open(toCode, fromCode);
+    thread_local Descriptors descriptors;
+    iconv_t cd = descriptors.get(fromCode, toCode);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         r.ok = false;
         return r;
@@ -103,7 +138,6 @@ Recoded convert(std::string_view in, const char* fromCode, const char* toCode)
     std::size_t room = sizeof buf;
     iconv(cd, nullptr, nullptr, &dst, &room);
     r.text.append(buf, static_cast<std::size_t>(dst - buf));
-    iconv_close(cd);
     return r;
 }
 
