@@ -10,11 +10,22 @@
 #include "platform/ui/dialog.h"
 #include "service/exchange.h"
 #include "skin/skin.h"
+#include "telephony/sipx_api.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 
+#include <thread>
+
 namespace velkor::app {
+
+namespace {
+// The telephony engine's libraries load on a worker thread this long after the
+// login window is up, so that they neither slow its showing nor the main
+// window's opening after the login.
+constexpr int kEnginePreloadDelayMs = 300;
+} // namespace
 
 void bringToFront()
 {
@@ -56,7 +67,15 @@ bool CTellanApp::InitInstance()
 
     login::CTellanDlg loginWindow([](const service::ServiceAccount& request) { return service::verify(request); },
                                   phone::runMainWindow, runAboutBox);
+    std::thread preload;
+    QTimer preloadTimer;
+    preloadTimer.setSingleShot(true);
+    QObject::connect(&preloadTimer, &QTimer::timeout, [&preload] { preload = std::thread(tel::preloadSipxEngine); });
+    preloadTimer.start(kEnginePreloadDelayMs);
     loginWindow.runModal();
+    preloadTimer.stop();
+    if (preload.joinable())
+        preload.join();
     ui::seams().playSound = [](int) {};
     return false;
 }

@@ -6,9 +6,8 @@
 
 int main(int argc, char** argv)
 {
-    // The embedded browser's engine shares the GUI's OpenGL contexts; as root it
-    // cannot run its renderer sandbox.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The embedded browser's engine cannot run its renderer sandbox as root.
+    // (Its shared OpenGL contexts are made when it first opens: web_browser.cpp.)
     if (::geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication qapp(argc, argv);

@@ -5,9 +5,14 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QOpenGLContext>
 #include <QVBoxLayout>
 
 #include <dlfcn.h>
+
+// QtGui's setter of the context that every OpenGL context shares with (the
+// getter is QOpenGLContext::globalShareContext()).
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace velkor::phone {
 
@@ -27,6 +32,16 @@ const Module& module()
 {
     static const Module m = [] {
         Module r;
+        // The web engine draws through OpenGL contexts shared with the GUI's.
+        // They are set up here, when the browser first opens, rather than
+        // before the application object as usual: the GL libraries would
+        // otherwise hold up the login window at start-up.
+        if (!QOpenGLContext::globalShareContext()) {
+            QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+            auto* share = new QOpenGLContext(qApp);
+            if (share->create())
+                qt_gl_set_global_share_context(share);
+        }
         const QString dir = QCoreApplication::applicationDirPath();
         const QStringList places{dir + QStringLiteral("/velkor-webview.so"),
                                  dir + QStringLiteral("/../lib/velkor/velkor-webview.so"),

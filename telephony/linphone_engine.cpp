@@ -1852,3 +1852,9 @@ SipxApi& linphoneEngine()
 }
 
 } // namespace velkor::tel
+
+// The engine linked into an executable, found by the sipx* functions.
+extern "C" velkor::tel::SipxApi* velkor_linked_engine()
+{
+    return &velkor::tel::linphoneEngine();
+}

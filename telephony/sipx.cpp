@@ -1,23 +1,120 @@
 #include "telephony/sipx_api.h"
 
-#include "telephony/engine.h"
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <climits>
+#include <cstdio>
+#include <string>
+
+// The engine linked into the executable (the tests and tools link it in); the
+// program itself has none and loads the engine's module instead, so that its
+// start-up does not wait for the engine's libraries.
+extern "C" __attribute__((weak)) velkor::tel::SipxApi* velkor_linked_engine();
 
 namespace velkor::tel {
 namespace {
 std::atomic<SipxApi*> g_api{nullptr};
+
+// Stands in for an engine that could not be loaded: every call fails, so the
+// program reports that it could not start its telephony.
+class UnavailableEngine final : public SipxApi {
+public:
+    SIPX_RESULT sipxInitialize(SIPX_INST*, int, int, int, int, int, const char*, const char*, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxUnInitialize(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConfigSetUserAgentName(SIPX_INST, const char*, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConfigEnableRport(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConfigKeepAliveAdd(SIPX_INST, int, int, const char*, int, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConfigSetAudioCodecPreferences(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConfigSetOutboundDTMFMode(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxEventListenerAdd(SIPX_INST, SIPX_EVENT_CALLBACK, void*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxEventListenerRemove(SIPX_INST, SIPX_EVENT_CALLBACK, void*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxLineAdd(SIPX_INST, const char*, SIPX_LINE*, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxLineAddCredential(SIPX_LINE, const char*, const char*, const char*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxLineRegister(SIPX_LINE, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallCreate(SIPX_INST, SIPX_LINE, SIPX_CALL*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallConnect(SIPX_CALL, const char*, int, const void*, int, const SIPX_CALL_OPTIONS*, const char*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallHold(SIPX_CALL, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallDestroy(SIPX_CALL*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallStartTone(SIPX_CALL, int, int, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallStopTone(SIPX_CALL) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallAudioRecordFileStart(SIPX_CALL, const char*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxCallAudioRecordFileStop(SIPX_CALL) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConferenceCreate(SIPX_INST, SIPX_CONF*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConferenceHold(SIPX_CONF, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConferenceUnhold(SIPX_CONF) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConferenceAdd(SIPX_CONF, SIPX_LINE, const char*, SIPX_CALL*, int, const void*, const void*, int, const SIPX_CALL_OPTIONS*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxConferenceDestroy(SIPX_CONF) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioSetInputVolume(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioMuteInput(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioMuteOutput(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioSetAGCMode(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioSetNoiseReductionMode(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioSetAECMode(SIPX_INST, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioSetInputDevice(SIPX_INST, const char*, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioSetOutputDevice(SIPX_INST, const char*, int) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioGetInputEnergy(SIPX_INST, int, double*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioGetOutputEnergy(SIPX_INST, int, double*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioGetNumInputDevices(SIPX_INST, int*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioGetNumOutputDevices(SIPX_INST, int*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioGetInputDeviceName(SIPX_INST, int, char*, size_t*) override { return SIPX_RESULT_FAILURE; }
+    SIPX_RESULT sipxAudioGetOutputDeviceName(SIPX_INST, int, char*, size_t*) override { return SIPX_RESULT_FAILURE; }
+};
+
+// The engine's module: beside the program, in its library folder, or where
+// the build put it.
+SipxApi* loadEngineModule()
+{
+    std::string dir;
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        dir.assign(exe, static_cast<size_t>(n));
+        dir.erase(dir.rfind('/') + 1);
+    }
+    std::string error;
+    for (const std::string& path : {dir + "velkor-engine.so", dir + "../lib/velkor/velkor-engine.so",
+                                    std::string(VELKOR_ENGINE_BUILD_PATH)}) {
+        if (::access(path.c_str(), R_OK) != 0)
+            continue;
+        void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!h) {
+            error = ::dlerror();
+            continue;
+        }
+        using ApiFn = SipxApi* (*)();
+        if (auto api = reinterpret_cast<ApiFn>(::dlsym(h, "velkor_engine_api")))
+            return api();
+        error = path + ": no velkor_engine_api";
+    }
+    std::fprintf(stderr, "velkor: the telephony engine could not be loaded (%s)\n",
+                 error.empty() ? "velkor-engine.so not found" : error.c_str());
+    return nullptr;
 }
+
+SipxApi& defaultEngine()
+{
+    static SipxApi* const engine = velkor_linked_engine ? velkor_linked_engine() : loadEngineModule();
+    static UnavailableEngine unavailable;
+    return engine ? *engine : unavailable;
+}
+} // namespace
 
 SipxApi& sipxApi()
 {
     SipxApi* api = g_api.load(std::memory_order_acquire);
-    return api ? *api : linphoneEngine();
+    return api ? *api : defaultEngine();
 }
 
 SipxApi* setSipxApi(SipxApi* api)
 {
     return g_api.exchange(api, std::memory_order_acq_rel);
+}
+
+void preloadSipxEngine()
+{
+    defaultEngine();
 }
 
 namespace {

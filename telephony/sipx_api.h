@@ -1,6 +1,6 @@
 // The implementation behind the sipx* functions, chosen at run time: the
-// liblinphone engine unless a test installs another (the fake of
-// telephony/fake_sipx.h) with ScopedSipxApi.
+// liblinphone engine (linked in, or loaded from its module) unless a test
+// installs another (the fake of telephony/fake_sipx.h) with ScopedSipxApi.
 #pragma once
 
 #include "telephony/sipx.h"
@@ -60,8 +60,13 @@ public:
     virtual SIPX_RESULT sipxCallGetLocalID(SIPX_CALL, char*, size_t) { return SIPX_RESULT_FAILURE; }
 };
 
-// The implementation in force (the liblinphone engine by default).
+// The implementation in force (the liblinphone engine by default: the one
+// linked in, else the one of the engine's module, loaded at the first call).
 SipxApi& sipxApi();
+
+// Loads the default engine now (the program does it on a worker thread while
+// the login window waits for the user). Safe from any thread.
+void preloadSipxEngine();
 
 // Installs api (nullptr: back to the default) and returns the previous one.
 // Not meant to be switched while another thread is inside a sipx* call.
