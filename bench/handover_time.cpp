@@ -5,6 +5,7 @@
 #include "phone/main_window.h"
 #include "phone/web_browser.h"
 #include "resources/resources.h"
+#include "telephony/sipx_api.h"
 
 #include <QApplication>
 #include <QTest>
@@ -52,12 +53,13 @@ bool answerRegister(int sock, const char* msg, const sockaddr_in& from)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     if (::geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     velkor::initResources();
     velkor::phone::useWebEngineBrowser();
+    // The program loads the engine's module while the login window waits for the user.
+    velkor::tel::preloadSipxEngine();
 
     // A UDP socket standing in for the SIP server: the INVITE's arrival is timed here.
     const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
