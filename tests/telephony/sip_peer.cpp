@@ -49,19 +49,6 @@ std::vector<int> udpPortsHeldBy(pid_t pid)
     return ports;
 }
 
-int freeUdpPort()
-{
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 std::string scenarioPath(const std::string& name)
 {
     const char* root = std::getenv("VELKOR_SOURCE_DIR");

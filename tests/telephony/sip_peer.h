@@ -4,6 +4,7 @@
 #pragma once
 
 #include "telephony/sipx.h"
+#include "tests/support/free_port.h"
 
 #include <sys/types.h>
 
@@ -17,8 +18,7 @@
 
 namespace velkor::tel::test {
 
-// A loopback UDP port that nobody was bound to a moment ago.
-int freeUdpPort();
+using velkor::test::freeUdpPort;
 
 // Where the n-th occurrence (from 1) of text starts in s, or npos.
 size_t findNth(const std::string& s, const std::string& text, int n);

@@ -1,30 +1,11 @@
 // An executable without the engine linked in (the program) loads the engine's
 // module at its first sipx* call and gets a working engine from it.
 #include "telephony/sipx.h"
+#include "tests/support/free_port.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int freeUdpPort()
-{
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
-} // namespace
+using velkor::test::freeUdpPort;
 
 TEST(EngineModule, LoadedAtTheFirstCallAndWorking)
 {
