@@ -139,14 +139,7 @@ bool Caudio::preTranslateKey(QKeyEvent* event)
     // still takes them.
     if (QApplication::activePopupWidget())
         return false;
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return true;
-    default:
-        return false;
-    }
+    return isEnterOrEscape(event);
 }
 
 } // namespace velkor::audio

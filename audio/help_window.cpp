@@ -78,14 +78,7 @@ yuyin::yuyin(QWidget* owner) : ui::Dialog(dialogTemplate(), owner)
 
 bool yuyin::preTranslateKey(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return true;
-    default:
-        return false;
-    }
+    return isEnterOrEscape(event);
 }
 
 } // namespace velkor::audio

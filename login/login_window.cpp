@@ -156,14 +156,7 @@ void CTellanDlg::contextMenuEvent(QContextMenuEvent* event) { menu_->exec(event-
 bool CTellanDlg::preTranslateKey(QKeyEvent* event)
 {
     // Neither Enter nor Esc closes the window or presses a button.
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        return true;
-    default:
-        return false;
-    }
+    return isEnterOrEscape(event);
 }
 
 void CTellanDlg::onLogin()

@@ -232,14 +232,7 @@ void cduoren1::onTimer(int id)
 bool cduoren1::preTranslateKey(QKeyEvent* event)
 {
     // Neither closes the window nor presses a button.
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return true;
-    default:
-        return false;
-    }
+    return isEnterOrEscape(event);
 }
 
 } // namespace velkor::multiparty

@@ -375,6 +375,12 @@ void Dialog::endDialog(int result)
 
 bool Dialog::preTranslateKey(QKeyEvent*) { return false; }
 
+bool Dialog::isEnterOrEscape(const QKeyEvent* event)
+{
+    const int key = event->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
+}
+
 bool Dialog::eventFilter(QObject* watched, QEvent* e)
 {
     if (e->type() == QEvent::KeyPress && preTranslateKey(static_cast<QKeyEvent*>(e)))

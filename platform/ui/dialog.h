@@ -144,6 +144,9 @@ protected:
     // Every key-down for the window or one of its controls passes here first;
     // return true to swallow it. The default swallows nothing.
     virtual bool preTranslateKey(QKeyEvent* event);
+    // Enter, Return or Esc: the keys a window swallows so that they neither
+    // close it nor press a button.
+    static bool isEnterOrEscape(const QKeyEvent* event);
     virtual void onTimer(int id);
 
     bool event(QEvent* e) override;

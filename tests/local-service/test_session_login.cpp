@@ -3,7 +3,7 @@
 // client's own port with the handed-over account, a call through the SIP
 // server to the far end, its digits, the hang-up and the new balance. The
 // phone window's tests replace the direct engine calls with its buttons.
-#include "tests/local-service/service_fixture.h"
+#include "tests/local-service/login_fixture.h"
 
 #include "login/login_window.h"
 #include "platform/gbk.h"
@@ -43,35 +43,11 @@ bool waitFor(Cond cond, std::chrono::milliseconds timeout = 20s)
     return true;
 }
 
-struct WholeSession : LocalServiceTest {
-    WorkingFolder folder;
-    velkor::test::SeamRecorder seams;
+struct WholeSession : LoginSessionTest {
     std::vector<login::HandOver> handOvers;
-    std::unique_ptr<login::CTellanDlg> dlg;
 
-    void SetUp() override
-    {
-        LocalServiceTest::SetUp();
-        service::setServiceBase(service.webBase());
-        // The hand-over is recorded; the phone window's tests run it instead.
-        dlg = std::make_unique<login::CTellanDlg>(
-            [](const service::ServiceAccount& request) { return service::verify(request); },
-            [this](login::CTellanDlg&, const login::HandOver& h) { handOvers.push_back(h); });
-        dlg->show();
-    }
-    void TearDown() override
-    {
-        dlg.reset();
-        waitFor([] { return login::CTellanDlg::workersRunning() == 0; });
-        service::setServiceBase(VELKOR_SERVICE_BASE_DEFAULT);
-        LocalServiceTest::TearDown();
-    }
-    void logIn(const std::string& account, const std::string& password)
-    {
-        dlg->setItemText(login::kAccountBox, account);
-        dlg->setItemText(login::kPasswordBox, password);
-        QTest::mouseClick(dlg->control(login::kLoginButton), Qt::LeftButton);
-    }
+    // The hand-over is recorded; the phone window's tests run it instead.
+    void handOver(login::CTellanDlg&, const login::HandOver& h) override { handOvers.push_back(h); }
 };
 
 // The main window's side of the session.
@@ -102,7 +78,7 @@ TEST_F(WholeSession, RefusedLoginsShowTheServicesAnswer)
         {"old1001", "1234", "版本已升级.请到网站更新"},
     };
     for (const auto& c : cases) {
-        logIn(c.account, c.password);
+        typeLogin(c.account, c.password);
         EXPECT_TRUE(waitFor([&] { return dlg->itemText(login::kStatusLine) == lit(c.text); })) << c.account;
         EXPECT_TRUE(waitFor([&] { return dlg->control(login::kLoginButton)->isEnabled(); }));
     }
@@ -112,7 +88,7 @@ TEST_F(WholeSession, RefusedLoginsShowTheServicesAnswer)
 TEST_F(WholeSession, LoginRegisterCallDigitsHangUpAndTheLowerBalance)
 {
     QTest::mouseClick(dlg->control(login::kSaveAccount), Qt::LeftButton);
-    logIn("demo1001", "1234");
+    typeLogin("demo1001", "1234");
     ASSERT_TRUE(waitFor([&] { return !handOvers.empty(); }));
     // Remembered in the working folder's Login.xml (save type 1: no password).
     EXPECT_EQ(settings::ReadLoginEntries().size(), 1u);

@@ -3,7 +3,7 @@
 // window, whose engine registers with Kamailio and calls the far end; the
 // dial pad's keys reach the far end as DTMF, and the balance shown after a
 // call is what the web server charged.
-#include "tests/local-service/service_fixture.h"
+#include "tests/local-service/login_fixture.h"
 
 #include "login/login_window.h"
 #include "phone/main_window.h"
@@ -47,44 +47,29 @@ LocalServiceOptions shortRegistration()
     return o;
 }
 
-struct WholeSession : LocalServiceTest {
-    explicit WholeSession(LocalServiceOptions options = testOptions()) : LocalServiceTest(std::move(options)) {}
+struct WholeSession : LoginSessionTest {
+    explicit WholeSession(LocalServiceOptions options = testOptions()) : LoginSessionTest(std::move(options)) {}
 
-    WorkingFolder folder;
-    velkor::test::SeamRecorder seams;
     ui::VirtualClock clock{std::time(nullptr)};
-    std::unique_ptr<login::CTellanDlg> dlg;
     std::unique_ptr<phone::CDial> main;
 
-    void SetUp() override
+    // As the program does, but shown rather than run modally so the test goes
+    // on driving it.
+    void handOver(login::CTellanDlg& login, const login::HandOver& h) override
     {
-        LocalServiceTest::SetUp();
-        service::setServiceBase(service.webBase());
-        // As the program does, but shown rather than run modally so the test
-        // goes on driving it.
-        dlg = std::make_unique<login::CTellanDlg>(
-            [](const service::ServiceAccount& request) { return service::verify(request); },
-            [this](login::CTellanDlg& login, const login::HandOver& h) {
-                main = std::make_unique<phone::CDial>(h, &login);
-                main->show();
-            });
-        dlg->show();
+        main = std::make_unique<phone::CDial>(h, &login);
+        main->show();
     }
     void TearDown() override
     {
         main.reset();
-        dlg.reset();
-        waitFor([] { return login::CTellanDlg::workersRunning() == 0; });
-        service::setServiceBase(VELKOR_SERVICE_BASE_DEFAULT);
-        LocalServiceTest::TearDown();
+        LoginSessionTest::TearDown();
     }
 
     // Logs in through the login window and waits for the registered line.
     void logIn(const std::string& account, const std::string& password)
     {
-        dlg->setItemText(login::kAccountBox, account);
-        dlg->setItemText(login::kPasswordBox, password);
-        QTest::mouseClick(dlg->control(login::kLoginButton), Qt::LeftButton);
+        typeLogin(account, password);
         ASSERT_TRUE(waitFor([&] { return main != nullptr; })) << dlg->itemText(login::kStatusLine);
         ASSERT_TRUE(waitFor([&] { return main->registered() == 1; }, 20s))
             << "is UDP 14500 taken by another program?";
